@@ -1,0 +1,5 @@
+#include "IData.h"
+
+IData::~IData() {
+    if (DeleteTempFile(displayFile)) DeleteTempFile(wavFile);
+}

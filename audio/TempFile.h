@@ -1,0 +1,36 @@
+#pragma once
+// The temporary store: each audio object keeps its audio in two files in the
+// temporary folder ($TMPDIR, else /tmp), names starting "PRR": a headerless mono
+// 16-bit display file and a RIFF/WAVE file with a 44-byte header.
+#include <cstdint>
+#include <string>
+
+struct TempFile {
+    std::string path;  // empty: no file
+    int fd = -1;       // -1: closed
+
+    bool IsOpen() const { return fd >= 0; }
+};
+
+class IData;
+
+constexpr int kWavHeaderSize = 44;
+
+// Without an open handle: a new empty file with a fresh name. With one: closes it
+// and keeps the name, so the caller re-creates the same file.
+bool CreateTempFile(TempFile& file);
+// Opens (creating or truncating) the named file for reading and writing.
+bool OpenTempFile(TempFile& file);
+// Both files, with a 44-byte zero placeholder at the start of the WAV file.
+bool CreateTempFiles(IData& data);
+// Closes and deletes; true when both steps succeeded or had nothing to do.
+bool DeleteTempFile(TempFile& file);
+// Writes the finished RIFF/WAVE header from the format fields and the file size,
+// and closes the WAV file.
+void FinishWavFile(IData& data);
+// The 44-byte header for a file of the given total size.
+void BuildWavHeader(std::uint8_t header[kWavHeaderSize], std::uint16_t channels,
+                    std::uint32_t sampleRate, std::uint16_t blockAlign,
+                    std::uint16_t bytesPerSample, std::uint32_t fileSize);
+// Writes all of the buffer at the current position; false (last error set) otherwise.
+bool WriteAll(int fd, const void* buffer, std::size_t length);
