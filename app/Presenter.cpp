@@ -1,0 +1,366 @@
+#include "Presenter.h"
+
+#include <cstdlib>
+
+#include "MessageBox.h"
+#include "ErrorReport.h"
+
+namespace {
+
+const wchar_t* const kNoSourceText =
+    L"Click the Open button to load an audio file or select a file from the \"Recent Files\" "
+    L"list above.";
+const wchar_t* const kLoadingText = L"Please wait...";
+const wchar_t* const kLoadedWithSelectionText = L"Click the \"Loop\" button to begin training.";
+const wchar_t* const kLoadedWithoutSelectionText =
+    L"Drag your mouse through the oscillogram and select a particular part.";
+
+void Refuse(const wchar_t* text) { MessageBoxW(text, L"Error!", MB_OK); }
+
+}  // namespace
+
+Presenter::Presenter(IView* v, std::unique_ptr<IniReg> store)
+    : view(v), settings(std::move(store)) {}
+
+Presenter::~Presenter() {
+    // The store goes first; nothing is saved here, only OnClose saves.
+    settings.reset();
+}
+
+int Presenter::Run() {
+    settings->Load();
+    return view->Run(settings->left, settings->top, settings->width, settings->height,
+                     settings->maximized != 0);
+}
+
+int Presenter::OnCreate(HWND hwnd) {
+    input.m_CaptureState = CAPTURE_NONE;
+    if (!CreateTempFiles(input)) return -1;
+    if (FAILED(input.InitCapture())) {
+        input.ShutdownCapture();
+        return -1;
+    }
+    input.m_CaptureState = CAPTURE_READY;
+    if (view->OnCreate(hwnd) < 0) return -1;
+
+    MonikerList& devices = input.m_MonikerList;
+    if (devices.m_nCount <= 0) return -1;
+    for (const auto& name : devices.m_Names) view->AddInputDevice(name.c_str());
+    view->ShowInputDevices(devices.m_nCount > 1);
+    int stored = devices.FindMoniker(settings->GetInputDeviceName());
+    if (stored >= 0) input.SetInputDevice(stored);
+    view->SelectInputDevice(devices.m_nCurrent);
+
+    if (devices.m_nPinCount <= 0) return -1;
+    for (const auto& name : devices.m_InputPinNames) view->AddInputPin(name.c_str());
+    view->ShowInputPins(devices.m_nPinCount > 1);
+    if (const wchar_t* pinName = settings->GetInputPinName()) {
+        for (int i = 0; i < devices.m_nPinCount; ++i) {
+            if (devices.m_InputPinNames[static_cast<std::size_t>(i)] == pinName) {
+                input.SetInputPin(i);
+                break;
+            }
+        }
+    }
+    view->SelectInputPin(devices.m_nActivePin);
+
+    input.SetVolume(settings->GetMcVolPos());
+    view->SetMicVolumePos(input.GetVolume());
+    source.SetVolume(settings->GetSpkVolPos());
+    view->SetSpeakerVolumePos(source.GetVolume());
+
+    RefreshRecentFiles();
+    EnterNoSourceData();
+    return 0;
+}
+
+int Presenter::OnClose() {
+    int s = state;
+    if (s != NO_SOURCE_DATA_STATE && s != LOADED_SOURCE_DATA_STATE) return 0;
+    int x, y, w, h;
+    bool maximized;
+    if (view->GetPlacement(&x, &y, &w, &h, &maximized)) {
+        settings->left = x;
+        settings->top = y;
+        settings->width = w;
+        settings->height = h;
+        settings->maximized = maximized ? 1 : 0;
+    }
+    settings->SetSpkVolPos(source.GetVolume());
+    settings->SetMcVolPos(input.GetVolume());
+    const MonikerList& devices = input.m_MonikerList;
+    settings->SetInputDeviceName(
+        devices.m_nCurrent >= 0 ? devices.m_Names[static_cast<std::size_t>(devices.m_nCurrent)].c_str()
+                                : nullptr);
+    settings->SetInputPinName(
+        devices.m_nActivePin >= 0
+            ? devices.m_InputPinNames[static_cast<std::size_t>(devices.m_nActivePin)].c_str()
+            : nullptr);
+    settings->Save();
+    source.ReleaseGraph();
+    input.ReleaseGraph();
+    return 1;
+}
+
+void Presenter::RefreshRecentFiles() {
+    view->ClearRecentFiles();
+    for (int i = 0;; ++i) {
+        const wchar_t* path = settings->GetRecent(i);
+        if (!path) break;
+        view->AddRecentFile(path);
+    }
+}
+
+// ---- entry actions ---------------------------------------------------------
+
+bool Presenter::HasSelection() const {
+    return source.selectionStart >= 0 && source.selectionEnd >= 0;
+}
+
+int Presenter::SampleToColumn(int sample) const {
+    if (sample < 0) return -1;
+    return static_cast<int>((sample - source.scrollSample) * source.zoom);
+}
+
+void Presenter::RefreshWaveform(bool redraw) {
+    SIZE size;
+    view->GetWaveformSize(&size);
+    short* peaks = nullptr;
+    double start = 0.0, span = 0.0;
+    int count = source.GetPeaks(&peaks, size.cx, size.cy, &start, &span);
+    view->SetWaveform(peaks, count, start, span);
+    view->SetCursorColumn(source.GetCursorPos());
+    view->SetSelectionColumns(SampleToColumn(source.selectionStart),
+                              SampleToColumn(source.selectionEnd));
+    if (redraw) view->Redraw();
+}
+
+void Presenter::ScrollTo(int position) {
+    view->SetScrollPosition(position);
+    source.SetScrollPos(view->GetScrollPosition());
+    RefreshWaveform(true);
+}
+
+void Presenter::RequestState(int n) {
+    switch (n) {
+        case NO_SOURCE_DATA_STATE: EnterNoSourceData(); break;
+        case LOADING_SOURCE_DATA_STATE: EnterLoadingSourceData(); break;
+        case LOADED_SOURCE_DATA_STATE: EnterLoadedSourceData(); break;
+        case SETTING_CURSOR_AND_SAMPLE_STATE:
+            if (state == LOADED_SOURCE_DATA_STATE)
+                state = SETTING_CURSOR_AND_SAMPLE_STATE;
+            else
+                Refuse(L"Can't move to SETTING_CURSOR_AND_SAMPLE_STATE from this current state");
+            break;
+        case PLAYING_SOURCE_DATA_STATE: EnterPlayingSourceData(); break;
+        case LISTENING_SAMPLE_STATE: EnterListeningSample(); break;
+        case RECORDING_INPUT_DATA_STATE: EnterRecordingInputData(); break;
+        case COMPARING_SOURCE_SAMPLE_STATE: EnterComparingSourceSample(); break;
+        case COMPARING_INPUT_DATA_STATE: EnterComparingInputData(); break;
+        default: Refuse(L"Wrong state is requested"); break;
+    }
+}
+
+void Presenter::EnterNoSourceData() {
+    int s = state;
+    if (s != NO_SOURCE_DATA_STATE && s != LOADING_SOURCE_DATA_STATE &&
+        s != LOADED_SOURCE_DATA_STATE)
+        return;
+    state = CHANGING_STATE;
+    view->EnableControls(true);
+    view->EnablePlay(false);
+    view->EnableLoop(false);
+    view->EnableZoomIn(false);
+    view->EnableZoomOut(false);
+    source.Clear();
+    view->ResetWaveform(true);
+    view->SetStatusText(kNoSourceText);
+    input.Clear();
+    state = NO_SOURCE_DATA_STATE;
+}
+
+void Presenter::EnterLoadingSourceData() {
+    int s = state;
+    if (s != NO_SOURCE_DATA_STATE && s != LOADED_SOURCE_DATA_STATE) {
+        Refuse(L"Can't move to LOADING_SOURCE_DATA_STATE from this current state");
+        return;
+    }
+    state = CHANGING_STATE;
+    view->EnableControls(false);
+    source.Clear();
+    view->ResetWaveform(true);
+    input.Clear();
+    view->ShowProgress();
+    view->SetStatusText(kLoadingText);
+    state = LOADING_SOURCE_DATA_STATE;
+}
+
+void Presenter::EnterLoadedSourceData() {
+    int s = state;
+    switch (s) {
+        case LOADING_SOURCE_DATA_STATE:
+            state = CHANGING_STATE;
+            view->HideProgress();
+            view->SetScrollRange(source.GetWidth(), 0);
+            RefreshWaveform(true);
+            state = LOADED_SOURCE_DATA_STATE;
+            break;
+        case SETTING_CURSOR_AND_SAMPLE_STATE:
+            state = LOADED_SOURCE_DATA_STATE;
+            break;
+        default:
+            Refuse(L"Can't move to LOADED_SOURCE_DATA_STATE from this current state");
+            break;
+    }
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    view->EnableControls(true);
+    view->EnableLoop(HasSelection());
+    view->SetStatusText(HasSelection() ? kLoadedWithSelectionText : kLoadedWithoutSelectionText);
+}
+
+// Playing and the training cycle arrive with playback and capture; until then
+// these states cannot be entered.
+void Presenter::EnterPlayingSourceData() {}
+void Presenter::EnterListeningSample() {}
+void Presenter::EnterRecordingInputData() {}
+void Presenter::EnterComparingSourceSample() {}
+void Presenter::EnterComparingInputData() {}
+
+// ---- window housekeeping --------------------------------------------------
+
+void Presenter::OnSize(int sizeType, int width, int height) {
+    if (sizeType == SIZE_MINIMIZED) return;
+    view->Layout(sizeType, width, height);
+    view->SetScrollRange(source.GetWidth(), source.GetScrollPos());
+    RefreshWaveform(false);
+    if (state == LOADING_SOURCE_DATA_STATE) view->CenterProgressDialog();
+}
+
+void Presenter::OnMove() {
+    if (state == LOADING_SOURCE_DATA_STATE) view->CenterProgressDialog();
+}
+
+int Presenter::OnGetMinMaxInfo(MINMAXINFO* info) {
+    info->ptMinTrackSize.x = settings->minWidth;
+    info->ptMinTrackSize.y = settings->minHeight;
+    return 0;
+}
+
+int Presenter::OnPaint() {
+    view->OnPaint();
+    return 0;
+}
+
+// ---- scrolling, zooming, selecting ------------------------------------------
+
+void Presenter::OnScrollLine(bool right) {
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    ScrollTo(view->GetScrollPosition() + (right ? 1 : -1));
+}
+
+void Presenter::OnScrollPage(bool right) {
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    int page = view->GetScrollPage();
+    ScrollTo(view->GetScrollPosition() + (right ? page : -page));
+}
+
+void Presenter::OnScrollThumbTrack() {
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    ScrollTo(view->GetScrollTrackPosition());
+}
+
+void Presenter::Zoom(bool in) {
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    SIZE size;
+    view->GetWaveformSize(&size);
+    bool anchored = view->GetCursorColumn() >= 0;
+    if (in)
+        source.ZoomIn(size.cx, anchored);
+    else
+        source.ZoomOut(size.cx, anchored);
+    view->SetScrollRange(source.GetWidth(), source.GetScrollPos());
+    RefreshWaveform(true);
+    view->Redraw();
+}
+
+void Presenter::OnZoomInClick() { Zoom(true); }
+void Presenter::OnZoomOutClick() { Zoom(false); }
+
+void Presenter::OnMouseDown(const POINTS* point) {
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    int x = view->HitTestWaveform(point);
+    if (x == -1) return;
+    source.SetCursor(source.GetScrollPos() + x);
+    int c = source.GetCursorPos();
+    dragAnchor = dragColumn = c;
+    view->SetCursorColumn(c);
+    view->Redraw();
+    state = SETTING_CURSOR_AND_SAMPLE_STATE;
+}
+
+void Presenter::OnMouseDrag(const POINTS* point) {
+    if (state != SETTING_CURSOR_AND_SAMPLE_STATE) return;
+    int x = view->HitTestWaveform(point);
+    if (x >= 0) dragColumn = x;
+    int s = source.GetScrollPos();
+    source.SetCursor(dragColumn + s);
+    view->SetCursorColumn(source.GetCursorPos());
+    if (std::abs(dragColumn - dragAnchor) <= 5) {
+        source.selectionStart = source.selectionEnd = -1;
+        view->ClearSelection();
+    } else {
+        source.SetSelection(std::min(dragAnchor, dragColumn) + s, std::max(dragAnchor, dragColumn) + s);
+        view->SetSelectionColumns(SampleToColumn(source.selectionStart),
+                                  SampleToColumn(source.selectionEnd));
+    }
+    if (x == -1) EnterLoadedSourceData();
+    view->Redraw();
+}
+
+void Presenter::OnMouseUp(const POINTS*) {
+    if (state == SETTING_CURSOR_AND_SAMPLE_STATE) EnterLoadedSourceData();
+}
+
+// ---- volumes, device and pin ---------------------------------------------
+
+void Presenter::OnMicVolumeChange() { input.SetVolume(view->GetMicVolumePos()); }
+
+void Presenter::OnSpeakerVolumeChange() { source.SetVolume(view->GetSpeakerVolumePos()); }
+
+void Presenter::FillInputPins() {
+    view->ClearInputPins();
+    for (const auto& name : input.m_MonikerList.m_InputPinNames) view->AddInputPin(name.c_str());
+    view->ShowInputPins(input.m_MonikerList.m_nPinCount > 1);
+}
+
+void Presenter::OnInputDeviceChange() {
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    int i = view->GetSelectedInputDevice();
+    input.SetInputDevice(i);
+    view->SelectInputDevice(input.m_MonikerList.m_nCurrent);
+    FillInputPins();
+    HRESULT hr = input.StopCapturing();
+    if (FAILED(hr)) {
+        ShowError(L"StopCapturing()\n");
+    } else if (FAILED(hr = input.pGB->Abort())) {
+        ShowError(L"pGB->Abort()\n");
+    } else {
+        input.m_MonikerList.ActivateInputPin(0);
+    }
+    view->SelectInputPin(input.m_MonikerList.m_nActivePin);
+}
+
+void Presenter::OnInputPinChange() {
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    input.SetInputPin(view->GetSelectedInputPin());
+    view->SelectInputPin(input.m_MonikerList.m_nActivePin);
+}
+
+// ---- arriving with loading, playback and capture ------------------------------
+
+void Presenter::OnOpenClick() {}
+void Presenter::OnRecentFileDoubleClick() {}
+void Presenter::OnPlayClick() {}
+void Presenter::OnLoopClick() {}
+void Presenter::OnTimer() {}
+void Presenter::OnCaptureEvent() {}

@@ -1,0 +1,94 @@
+#pragma once
+// The application's state machine: it owns the narrator's audio (source), the
+// learner's voice (input) and the settings store, and drives the window through
+// IView. Every operation checks the state first and ignores input outside the
+// states it names.
+//
+// Threads: the UI thread, except the end of a file load, which the loading thread
+// hands to the UI thread before any entry action runs.
+#include <atomic>
+#include <memory>
+
+#include "IPresenter.h"
+#include "IView.h"
+#include "IniReg.h"
+#include "InputData.h"
+#include "SourceData.h"
+
+enum PresenterState : int {
+    NO_SOURCE_DATA_STATE = 0,
+    LOADING_SOURCE_DATA_STATE = 1,
+    LOADED_SOURCE_DATA_STATE = 2,
+    SETTING_CURSOR_AND_SAMPLE_STATE = 3,
+    PLAYING_SOURCE_DATA_STATE = 4,
+    LISTENING_SAMPLE_STATE = 5,
+    RECORDING_INPUT_DATA_STATE = 6,
+    COMPARING_SOURCE_SAMPLE_STATE = 10,
+    COMPARING_INPUT_DATA_STATE = 11,
+    CHANGING_STATE = 255,
+};
+
+class Presenter : public IPresenter {
+public:
+    Presenter(IView* view, std::unique_ptr<IniReg> settings);
+    ~Presenter() override;
+    Presenter(const Presenter&) = delete;
+    Presenter& operator=(const Presenter&) = delete;
+
+    int Run() override;
+    int OnCreate(HWND hwnd) override;
+    void OnSize(int sizeType, int width, int height) override;
+    void OnMove() override;
+    int OnGetMinMaxInfo(MINMAXINFO* info) override;
+    int OnPaint() override;
+    int OnClose() override;
+    void OnPlayClick() override;
+    void OnLoopClick() override;
+    void OnZoomInClick() override;
+    void OnZoomOutClick() override;
+    void OnOpenClick() override;
+    void OnRecentFileDoubleClick() override;
+    void OnScrollLine(bool right) override;
+    void OnScrollPage(bool right) override;
+    void OnScrollThumbTrack() override;
+    void OnMouseDown(const POINTS* point) override;
+    void OnMouseDrag(const POINTS* point) override;
+    void OnMouseUp(const POINTS* point) override;
+    void OnTimer() override;
+    void OnMicVolumeChange() override;
+    void OnSpeakerVolumeChange() override;
+    void OnInputDeviceChange() override;
+    void OnInputPinChange() override;
+    void OnCaptureEvent() override;
+
+    void RequestState(int n);
+    int State() const { return state; }
+    SourceData& Source() { return source; }
+    InputData& Input() { return input; }
+    IniReg& Settings() { return *settings; }
+
+private:
+    void EnterNoSourceData();
+    void EnterLoadingSourceData();
+    void EnterLoadedSourceData();
+    void EnterPlayingSourceData();
+    void EnterListeningSample();
+    void EnterRecordingInputData();
+    void EnterComparingSourceSample();
+    void EnterComparingInputData();
+    void RefreshWaveform(bool redraw);
+    void RefreshRecentFiles();
+    void ScrollTo(int position);
+    void FillInputPins();
+    void Zoom(bool in);
+    bool HasSelection() const;
+    int SampleToColumn(int sample) const;
+
+    std::atomic<int> state{NO_SOURCE_DATA_STATE};
+    IView* view;
+    std::unique_ptr<IniReg> settings;
+    SourceData source;
+    InputData input;
+    int dragAnchor = 0;
+    int dragColumn = 0;
+};

@@ -1,0 +1,388 @@
+#include "InputData.h"
+
+#include "ErrorReport.h"
+#include "MessageBox.h"
+#include "Tick.h"
+#include "Window.h"
+
+using namespace media;
+
+namespace {
+constexpr std::uint32_t kStopTimeoutMs = 20000;
+constexpr long kStatePollMs = 100;
+}  // namespace
+
+InputData::InputData() { volume = -5000; }
+
+InputData::~InputData() {
+    DetachCaptureFilters();
+    m_MonikerList.RemoveAll();
+    ReleaseCaptureGraph();
+}
+
+HRESULT InputData::InitCapture() {
+    pGB.reset();
+    pMC.reset();
+    pME.reset();
+    pMES.reset();
+    pCapture.reset();
+    pGrabberF.reset();
+    pNullRenderer.reset();
+    m_pCallback.reset();
+    HRESULT hr = EnumInputDevices();
+    if (FAILED(hr)) {
+        ShowError(L"EnumInputDevices()\n");
+        return hr;
+    }
+    hr = BuildCaptureGraph();
+    if (FAILED(hr)) ShowError(L"BuildCaptureGraph()\n");
+    return hr;
+}
+
+HRESULT InputData::EnumInputDevices() {
+    HRESULT hr = m_MonikerList.EnumFilters();
+    if (FAILED(hr)) {
+        ShowError(L"m_MonikerList.EnumFilters()\n");
+        return hr;
+    }
+    if (m_MonikerList.m_nCount == 0) {
+        MessageBoxW(L"There were no audio capture devices detected on this system.\r\n\r\n",
+                    L"No audio capture hardware!", MB_OK | MB_ICONERROR);
+        return E_FAIL;
+    }
+    hr = m_MonikerList.SetMonikerIndex(0);
+    if (FAILED(hr)) {
+        ShowError(L"m_MonikerList.SetMonikerIndex(0)\n");
+        return hr;
+    }
+    hr = m_MonikerList.ActivateInputPin(0);
+    if (FAILED(hr)) {
+        ShowError(L"m_MonikerList.ActivateInputPin(0)\n");
+        return hr;
+    }
+    m_MonikerList.ApplyAutomaticGain();
+    return hr;
+}
+
+HRESULT InputData::BuildCaptureGraph() {
+    HRESULT hr = CoCreateInstance(Clsid::FilterGraph, &pGB);
+    if (FAILED(hr)) {
+        ShowError(L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, "
+                  L"(void **)&pGB)\n");
+        return hr;
+    }
+    hr = CoCreateInstance(Clsid::CaptureGraphBuilder2, &pCapture);
+    if (FAILED(hr)) {
+        ShowError(L"CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, "
+                  L"IID_ICaptureGraphBuilder2, (void **)&pCapture)\n");
+        return hr;
+    }
+    if (!pGB || !pCapture) return E_NOINTERFACE;
+    hr = pCapture->SetFiltergraph(pGB);
+    if (FAILED(hr)) {
+        ShowError(L"pCapture->SetFiltergraph(pGB)\n");
+        return hr;
+    }
+    hr = QueryInterface(pGB, &pMC);
+    if (FAILED(hr)) {
+        ShowError(L"pGB->QueryInterface(IID_IMediaControl, (void **)&pMC)\n");
+        return hr;
+    }
+    hr = QueryInterface(pGB, &pME);
+    if (FAILED(hr)) {
+        ShowError(L"pGB->QueryInterface(IID_IMediaEventEx, (void **)&pME)\n");
+        return hr;
+    }
+    hr = QueryInterface(pGB, &pMES);
+    if (FAILED(hr)) {
+        ShowError(L"pGB->QueryInterface(IID_IMediaEventSink, (void **)&pMES)\n");
+        return hr;
+    }
+    hr = pGB->AddFilter(m_MonikerList.Filter(), INPUT_DEVICE_NAME);
+    if (FAILED(hr)) {
+        ShowError(L"pGB->AddFilter(m_MonikerList.Filter(), INPUT_DEVICE_NAME)\n");
+        return hr;
+    }
+    hr = CreateAndAddGrabber();
+    if (FAILED(hr)) {
+        ShowError(L"CreateAndAddGrabber()\n");
+        return hr;
+    }
+    hr = ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF);
+    if (FAILED(hr)) {
+        ShowError(L"ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF)\n");
+        return hr;
+    }
+    hr = CoCreateInstance(Clsid::NullRenderer, &pNullRenderer);
+    if (FAILED(hr)) {
+        ShowError(L"CoCreateInstance(CLSID_NullRenderer, NULL, CLSCTX_INPROC_SERVER, "
+                  L"IID_IBaseFilter, (void **)&pNullRenderer)\n");
+        return hr;
+    }
+    hr = pGB->AddFilter(pNullRenderer, L"Null Renderer");
+    if (FAILED(hr)) {
+        ShowError(L"pGB->AddFilter(pNullRenderer, L\"Null Renderer\")\n");
+        return hr;
+    }
+    return ConnectFilters(pGB, pGrabberF, pNullRenderer);
+}
+
+HRESULT InputData::CreateAndAddGrabber() {
+    CoCreateInstance(Clsid::SampleGrabber, &pGrabberF);
+    HRESULT hr = pGrabberF ? pGB->AddFilter(pGrabberF, L"Sample Grabber") : E_POINTER;
+    if (FAILED(hr)) {
+        ShowError(L"pGB->AddFilter(pGrabberF, L\"Sample Grabber\")\n");
+        return hr;
+    }
+    std::shared_ptr<ISampleGrabber> pGrabber;
+    hr = QueryInterface(pGrabberF, &pGrabber);
+    if (FAILED(hr)) {
+        ShowError(L"pGrabberF->QueryInterface(IID_ISampleGrabber, (void **)&pGrabber)\n");
+        return hr;
+    }
+    AM_MEDIA_TYPE type;
+    type.majortype = MajorType::Audio;
+    type.subtype = SubType::PCM;
+    type.formattype = FormatType::WaveFormatEx;
+    pGrabber->SetMediaType(type);
+    pGrabber->SetOneShot(false);
+    pGrabber->SetBufferSamples(true);
+    m_pCallback = std::make_unique<CCallback>(this);
+    hr = pGrabber->SetCallback(m_pCallback.get(), 0);
+    if (FAILED(hr)) ShowError(L"pGrabber->SetCallback(m_pCallback, 0)\n");
+    return hr;
+}
+
+HRESULT GetUnconnectedPin(const std::shared_ptr<IBaseFilter>& filter, PinDirection direction,
+                          std::shared_ptr<IPin>* pin) {
+    pin->reset();
+    std::vector<std::shared_ptr<IPin>> pins;
+    HRESULT hr = filter->EnumPins(&pins);
+    if (FAILED(hr)) {
+        ShowError(L"pFilter->EnumPins(&pEnum)\n");
+        return hr;
+    }
+    for (const auto& candidate : pins) {
+        PinDirection d;
+        if (FAILED(candidate->QueryDirection(&d)) || d != direction) continue;
+        std::shared_ptr<IPin> connected;
+        if (FAILED(candidate->ConnectedTo(&connected))) {
+            *pin = candidate;
+            return S_OK;
+        }
+    }
+    return E_FAIL;
+}
+
+HRESULT ConnectFilters(const std::shared_ptr<IGraphBuilder>& graph,
+                       const std::shared_ptr<IPin>& out,
+                       const std::shared_ptr<IBaseFilter>& destination) {
+    if (!graph || !out || !destination) return E_POINTER;
+    std::shared_ptr<IPin> in;
+    HRESULT hr = GetUnconnectedPin(destination, PinDirection::Input, &in);
+    if (FAILED(hr)) {
+        ShowError(L"GetUnconnectedPin(pDest, PINDIR_INPUT, &pIn)\n");
+        return hr;
+    }
+    return graph->Connect(out, in);
+}
+
+HRESULT ConnectFilters(const std::shared_ptr<IGraphBuilder>& graph,
+                       const std::shared_ptr<IBaseFilter>& source,
+                       const std::shared_ptr<IBaseFilter>& destination) {
+    if (!graph || !source || !destination) return E_POINTER;
+    std::shared_ptr<IPin> out;
+    HRESULT hr = GetUnconnectedPin(source, PinDirection::Output, &out);
+    if (FAILED(hr)) {
+        ShowError(L"GetUnconnectedPin(pSrc, PINDIR_OUTPUT, &pOut)\n");
+        return hr;
+    }
+    return ConnectFilters(graph, out, destination);
+}
+
+HRESULT InputData::FillWavParamField() {
+    std::shared_ptr<ISampleGrabber> pGrabber;
+    HRESULT hr = QueryInterface(pGrabberF, &pGrabber);
+    if (FAILED(hr)) {
+        ShowError(L"pGrabberF->QueryInterface(IID_ISampleGrabber, (void **)&pGrabber)\n");
+        return hr;
+    }
+    AM_MEDIA_TYPE type;
+    hr = pGrabber->GetConnectedMediaType(&type);
+    if (FAILED(hr)) {
+        ShowError(L"pGrabber->GetConnectedMediaType(&amt)\n");
+        return hr;
+    }
+    channels = type.format.channels;
+    sampleRate = type.format.samplesPerSec;
+    blockAlign = type.format.blockAlign;
+    bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
+    m_nSignShift = (4 - bytesPerSample) * 8;
+    m_nThreshold = 0;
+    if (bytesPerSample > 0 && bytesPerSample <= 4) {
+        double full = static_cast<double>((std::int64_t{1} << (8 * bytesPerSample - 1)) - 1);
+        m_nThreshold = static_cast<std::int32_t>(full * 0.0009);
+    }
+    return S_OK;
+}
+
+void InputData::AddSamples(const std::uint8_t*, long, double) {
+    // Buffers are dropped unless a recording is armed; nothing arms one yet.
+}
+
+HRESULT InputData::StopCapturing() {
+    if (!pME || !pMC) return E_POINTER;
+    if (pME->SetNotifyWindow(nullptr, 0, 0) != S_OK)
+        MessageBoxW(L"NULL event wasn't set", L"", MB_OK);
+    std::int32_t previous = m_CaptureState.exchange(CAPTURE_BUSY);
+    FilterState state;
+    if (pMC->GetState(kStatePollMs, &state) == S_OK && state == FilterState::Stopped) {
+        m_CaptureState = CAPTURE_READY;
+        return S_OK;
+    }
+    std::uint32_t started = GetTickCount();
+    if (pMC->Stop() != S_OK) {
+        while (!(pMC->GetState(kStatePollMs, &state) == S_OK && state == FilterState::Stopped)) {
+            if (GetTickCount() - started >= kStopTimeoutMs) {
+                m_CaptureState = previous;
+                return E_FAIL;
+            }
+        }
+    }
+    HRESULT hr = FillWavParamField();
+    if (FAILED(hr)) {
+        ShowError(L"FillWavParamField()\n");
+        return hr;
+    }
+    FinishWavFile(*this);
+    m_CaptureState = CAPTURE_READY;
+    return S_OK;
+}
+
+HRESULT InputData::SetInputDevice(std::int32_t index) {
+    HRESULT hr = StopCapturing();
+    if (FAILED(hr)) {
+        ShowError(L"StopCapturing()\n");
+        return hr;
+    }
+    hr = pGB->Abort();
+    if (FAILED(hr)) {
+        ShowError(L"pGB->Abort()\n");
+        return hr;
+    }
+    hr = pGB->RemoveFilter(m_MonikerList.Filter());
+    if (FAILED(hr)) {
+        ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
+        return hr;
+    }
+    hr = index < 0 ? E_INVALIDARG : m_MonikerList.SetMonikerIndex(index);
+    if (FAILED(hr)) {
+        ShowError(L"m_MonikerList.SetMonikerIndex(ind)\n");
+        return hr;
+    }
+    hr = m_MonikerList.ActivateInputPin(0);
+    if (FAILED(hr)) {
+        ShowError(L"m_MonikerList.ActivateInputPin(0)\n");
+        return hr;
+    }
+    auto filter = m_MonikerList.Filter();
+    hr = pGB->AddFilter(filter, INPUT_DEVICE_NAME);
+    if (FAILED(hr)) {
+        ShowError(L"pGB->AddFilter(pFilter, INPUT_DEVICE_NAME)\n");
+        return hr;
+    }
+    hr = ConnectFilters(pGB, filter, pGrabberF);
+    if (FAILED(hr)) ShowError(L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
+    return hr;
+}
+
+HRESULT InputData::SetInputPin(std::int32_t index) {
+    HRESULT hr = StopCapturing();
+    if (FAILED(hr)) {
+        ShowError(L"StopCapturing()\n");
+        return hr;
+    }
+    hr = pGB->Abort();
+    if (FAILED(hr)) {
+        ShowError(L"pGB->Abort()\n");
+        return hr;
+    }
+    return m_MonikerList.ActivateInputPin(index);
+}
+
+void InputData::DetachCaptureFilters() {
+    if (pMC) pMC->Stop();
+    if (!pGB) return;
+    if (m_MonikerList.Filter()) pGB->RemoveFilter(m_MonikerList.Filter());
+    if (pGrabberF) pGB->RemoveFilter(pGrabberF);
+    if (pNullRenderer) pGB->RemoveFilter(pNullRenderer);
+}
+
+void InputData::ReleaseCaptureGraph() {
+    if (pGB) pGB->Abort();
+    pNullRenderer.reset();
+    pGrabberF.reset();
+    pME.reset();
+    pMES.reset();
+    pMC.reset();
+    pCapture.reset();
+    pGB.reset();
+    m_pCallback.reset();
+}
+
+void InputData::ShutdownCapture() {
+    if (pGB) {
+        pGB->Abort();
+        ReleaseCaptureGraph();
+    }
+    m_MonikerList.RemoveAll();
+    if (pGBP) {
+        pGBP->Abort();
+        ReleasePlaybackGraph();
+    }
+    m_CaptureState = CAPTURE_NONE;
+}
+
+void InputData::ReleaseGraph() {
+    DetachCaptureFilters();
+    m_MonikerList.RemoveAll();
+    ReleaseCaptureGraph();
+}
+
+void InputData::Clear() {
+    if (FAILED(StopCapturing())) return;
+    Play(false);
+    if (DeleteTempFile(displayFile)) DeleteTempFile(wavFile);
+}
+
+void InputData::Play(bool start) {
+    // Playing the learner's take arrives with the training cycle; stopping is needed now
+    // because clearing the object must end any playback first.
+    if (start || !pGBP) return;
+    if (pMCP) pMCP->Stop();
+    pGBP->Abort();
+    ReleasePlaybackGraph();
+}
+
+void InputData::ReleasePlaybackGraph() {
+    pBAP.reset();
+    pMEP.reset();
+    pMCP.reset();
+    pGBP.reset();
+}
+
+int InputData::GetVolume() { return volume / 100 + 100; }
+
+void InputData::SetVolume(int position) {
+    std::int32_t remembered = volume;
+    if (position < 0) position = 0;
+    if (position > 100) position = 100;
+    volume = (position - 100) * 100;
+    if (!pBAP) return;
+    pBAP->put_Volume(volume);
+    long readBack = 0;
+    if (pBAP->get_Volume(&readBack) == S_OK)
+        volume = static_cast<std::int32_t>(readBack);
+    else
+        volume = remembered;
+}

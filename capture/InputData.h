@@ -1,0 +1,90 @@
+#pragma once
+// The learner's voice: the capture devices and their pins, the capture graph that
+// is built once at start-up and kept, and the playback of the recording.
+//
+// Threads: AddSamples runs on the capture graph's streaming thread and is gated by
+// m_CaptureState alone; every other operation runs on the UI thread.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "Callback.h"
+#include "IData.h"
+#include "Media.h"
+#include "MonikerList.h"
+
+constexpr std::int32_t CAPTURE_NONE = 0;
+constexpr std::int32_t CAPTURE_READY = 2;
+constexpr std::int32_t CAPTURE_ARMED = 6;
+constexpr std::int32_t CAPTURE_VOICE = 7;
+constexpr std::int32_t CAPTURE_TRAILING = 8;
+constexpr std::int32_t CAPTURE_BUSY = 255;
+
+// Name of the capture filter inside the capture graph.
+constexpr const wchar_t* INPUT_DEVICE_NAME = L"Audio Capture";
+
+class InputData : public IData {
+public:
+    InputData();
+    ~InputData() override;
+
+    void ReleaseGraph() override;
+    void AddSamples(const std::uint8_t* buffer, long length, double sampleTime) override;
+    void Clear() override;
+    int GetWidth() override { return 0; }
+    int GetScrollPos() override { return 0; }
+    void ScrollBy(int) override {}
+    void SetScrollPos(int) override {}
+    int SetCursor(int) override { return 0; }
+    int GetCursorPos() override { return 0; }
+    int CenterCursor(int) override { return 0; }
+    void Play(bool start) override;
+    bool UpdatePlayback() override { return true; }
+    int GetVolume() override;
+    void SetVolume(int position) override;
+
+    HRESULT InitCapture();
+    void ShutdownCapture();
+    HRESULT StopCapturing();
+    HRESULT SetInputDevice(std::int32_t index);
+    HRESULT SetInputPin(std::int32_t index);
+    HRESULT EnumInputDevices();
+
+    std::atomic<std::int32_t> m_CaptureState{CAPTURE_NONE};
+    std::shared_ptr<media::IGraphBuilder> pGB;
+    std::shared_ptr<media::IGraphBuilder> pGBP;
+    std::shared_ptr<media::IMediaControl> pMC;
+    std::shared_ptr<media::IMediaControl> pMCP;
+    std::shared_ptr<media::IMediaEventEx> pME;
+    std::shared_ptr<media::IMediaEvent> pMEP;
+    std::shared_ptr<media::IMediaEventSink> pMES;
+    std::shared_ptr<media::IBasicAudio> pBAP;
+    std::shared_ptr<media::ICaptureGraphBuilder2> pCapture;
+    std::shared_ptr<media::IBaseFilter> pGrabberF;
+    std::shared_ptr<media::IBaseFilter> pNullRenderer;
+    MonikerList m_MonikerList;
+    std::unique_ptr<CCallback> m_pCallback;
+    std::int32_t m_nSignShift = 0;
+    std::int32_t m_nThreshold = 0;
+    std::uint32_t m_dwHoldTime = 0;
+    std::uint32_t m_dwQuietSince = 0;
+
+private:
+    HRESULT BuildCaptureGraph();
+    HRESULT CreateAndAddGrabber();
+    HRESULT FillWavParamField();
+    void DetachCaptureFilters();
+    void ReleaseCaptureGraph();
+    void ReleasePlaybackGraph();
+};
+
+// Joins a filter's first free output pin to another's first free input pin,
+// reporting a missing pin through the error report.
+HRESULT ConnectFilters(const std::shared_ptr<media::IGraphBuilder>& graph,
+                       const std::shared_ptr<media::IBaseFilter>& source,
+                       const std::shared_ptr<media::IBaseFilter>& destination);
+HRESULT ConnectFilters(const std::shared_ptr<media::IGraphBuilder>& graph,
+                       const std::shared_ptr<media::IPin>& out,
+                       const std::shared_ptr<media::IBaseFilter>& destination);
+HRESULT GetUnconnectedPin(const std::shared_ptr<media::IBaseFilter>& filter,
+                          media::PinDirection direction, std::shared_ptr<media::IPin>* pin);

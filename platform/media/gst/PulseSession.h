@@ -1,0 +1,63 @@
+#pragma once
+// A short-lived connection to the PulseAudio server for device questions: the
+// list of capture sources, one source's state, its active port and its volume.
+//
+// Every wait on the server is bounded by the session's deadline (2 s by default),
+// so a server that accepts the connection but never answers (a stopped process)
+// makes the call fail instead of hanging the caller. Failing calls set the
+// calling thread's last error ("Connection refused", "PulseAudio server did not
+// answer within 2 s", ...).
+//
+// Threads: a session belongs to the thread that made it; libpulse runs its own
+// mainloop thread inside, which only signals the waiting caller.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Result.h"
+
+namespace media::gst {
+
+struct PulsePort {
+    std::string name;
+    std::string description;
+};
+
+struct PulseSource {
+    std::string name;
+    std::string description;
+    std::uint32_t rate = 0;
+    std::uint8_t channels = 0;
+    std::vector<PulsePort> ports;
+    std::string activePort;
+    // Highest channel volume, PA_VOLUME_NORM being full level.
+    std::uint32_t volume = 0;
+};
+
+class PulseSession {
+public:
+    static constexpr std::chrono::milliseconds kDefaultDeadline{2000};
+
+    explicit PulseSession(std::chrono::milliseconds deadline = kDefaultDeadline);
+    ~PulseSession();
+    PulseSession(const PulseSession&) = delete;
+    PulseSession& operator=(const PulseSession&) = delete;
+
+    // Connects to the server the environment names (PULSE_SERVER), never
+    // starting one.
+    HRESULT Connect();
+    // Capture sources in the server's order; monitors of sinks are left out.
+    HRESULT ListCaptureSources(std::vector<PulseSource>* sources);
+    HRESULT GetSource(const std::string& name, PulseSource* source);
+    HRESULT SetActivePort(const std::string& source, const std::string& port);
+    // Sets every channel of the source to `volume` (PA_VOLUME_NORM = full level).
+    HRESULT SetVolume(const std::string& source, std::uint8_t channels, std::uint32_t volume);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace media::gst

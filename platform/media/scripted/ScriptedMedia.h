@@ -1,0 +1,80 @@
+#pragma once
+// A deterministic media backend for unit tests: devices, pins and graphs whose
+// behaviour the test scripts, with a journal of what was called. Never used by
+// the program itself.
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Media.h"
+
+namespace media::scripted {
+
+struct ScriptedPinSpec {
+    std::wstring name;
+    bool hasMixer = true;
+    HRESULT enableResult = S_OK;
+    bool supportsAutomaticGain = false;
+};
+
+struct ScriptedDeviceSpec {
+    std::wstring friendlyName;
+    bool hasFriendlyName = true;
+    HRESULT bindStorageResult = S_OK;
+    HRESULT bindObjectResult = S_OK;
+    HRESULT enumPinsResult = S_OK;
+    std::vector<ScriptedPinSpec> inputPins{{L"Capture"}};
+    WaveFormat format{1, 1, 44100, 88200, 2, 16};
+};
+
+// What a scripted input pin's mixer was told, for tests to read.
+struct MixerRecord {
+    bool enabled = false;
+    double level = 0.5;
+    int enableCalls = 0;
+};
+
+class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<ScriptedMedia> {
+public:
+    // ---- script ----
+    std::vector<ScriptedDeviceSpec> devices;
+    HRESULT createDevEnumResult = S_OK;
+    HRESULT classEnumeratorResult = S_OK;  // S_OK lists the devices (S_FALSE when none)
+    std::map<Clsid, HRESULT> createFailures;
+    HRESULT connectResult = S_OK;
+    HRESULT addFilterResult = S_OK;
+    HRESULT removeFilterResult = S_OK;
+    HRESULT abortResult = S_OK;
+    HRESULT runResult = S_OK;
+    HRESULT stopResult = S_OK;
+    // GetState answers Stopped/Running according to the last Run/Stop unless set.
+    HRESULT getStateResult = S_OK;
+
+    // ---- observation ----
+    std::vector<std::string> Journal() const;
+    void ClearJournal();
+    // Mixer state of pin `pin` of device `device` (by index in `devices`).
+    MixerRecord Mixer(int device, int pin) const;
+    int LiveGraphs() const;
+
+    HRESULT CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) override;
+
+    // internal
+    void Log(const std::string& entry);
+    MixerRecord& MixerRef(int device, int pin);
+    void GraphCreated(int delta);
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> journal_;
+    std::map<std::pair<int, int>, MixerRecord> mixers_;
+    int liveGraphs_ = 0;
+};
+
+// Installs a fresh scripted backend as the media factory and returns it.
+std::shared_ptr<ScriptedMedia> InstallScriptedMedia();
+
+}  // namespace media::scripted
