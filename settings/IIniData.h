@@ -10,7 +10,7 @@
 #include "Result.h"
 
 class IIniData {
-public:
+  public:
     static constexpr int kRecentCapacity = 10;
 
     virtual ~IIniData();
@@ -33,11 +33,16 @@ public:
     virtual void Load() = 0;
     virtual void Save() = 0;
 
-protected:
+  protected:
     std::optional<std::wstring> inputDeviceName;
     std::optional<std::wstring> inputPinName;
     std::int32_t speakerVolumePos = 50;
     std::int32_t micVolumePos = 50;
     // Most recent first, packed: every entry after the first empty one is empty.
     std::array<std::optional<std::wstring>, kRecentCapacity> recent;
+
+    // True when path names something that exists and is not a directory.
+    static bool IsExistingFile(const wchar_t* path);
+    // The index of the entry equal to path (case-sensitive), or -1.
+    int FindRecent(const wchar_t* path) const;
 };

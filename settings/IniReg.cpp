@@ -1,0 +1,220 @@
+#include "IniReg.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <algorithm>
+#include <cwchar>
+
+using namespace std::string_literals;
+
+namespace {
+const QString kOrganization = QStringLiteral("Sayalike");
+const QString kApplication = QStringLiteral("Level0");
+const QString kFilesGroup = QStringLiteral("Files");
+const QString kInitialDir = QStringLiteral("InitialDir");
+const QString kInputDeviceName = QStringLiteral("InputDeviceName");
+const QString kInputPinName = QStringLiteral("InputPinName");
+
+QString FileKey(int i) {
+    return QStringLiteral("File%1").arg(i);
+}
+
+// A stored value as a string, or nothing when it is missing or is of a kind no
+// string can be made of (a list, an invalid variant).
+std::optional<QString> ReadString(const QSettings& store, const QString& key) {
+    if (!store.contains(key))
+        return std::nullopt;
+    QVariant value = store.value(key);
+    if (!value.isValid() || !value.convert(QMetaType::fromType<QString>()))
+        return std::nullopt;
+    return value.toString();
+}
+
+// Strings are handed on as C strings, so a stored NUL ends the text.
+std::optional<std::wstring> ReadWide(const QSettings& store, const QString& key) {
+    auto text = ReadString(store, key);
+    if (!text)
+        return std::nullopt;
+    std::wstring wide = text->toStdWString();
+    wide.resize(std::wcslen(wide.c_str()));
+    return wide;
+}
+
+// Numbers come back from the file as text; a value that is not a 32-bit integer
+// leaves the field as it was. No range is checked.
+void ReadInt(const QSettings& store, const QString& key, int& field) {
+    const auto text = ReadString(store, key);
+    if (!text)
+        return;
+    bool ok = false;
+    const int value = text->toInt(&ok);
+    if (ok)
+        field = value;
+}
+
+void WriteName(QSettings& store, const QString& key, const std::optional<std::wstring>& name) {
+    if (name) {
+        store.setValue(key, QString::fromStdWString(*name));
+    } else {
+        store.remove(key);
+    }
+}
+
+std::wstring DocumentsFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdWString();
+}
+
+HRESULT CopyString(std::optional<std::wstring>& field, const wchar_t* source) {
+    field.reset();
+    if (source != nullptr)
+        field.emplace(source);
+    return S_OK;
+}
+}  // namespace
+
+IniReg::IniReg(int screenWidth, int screenHeight)
+    : filter(L"Audio Files (*.mp3)\0*.mp3\0Wave Files (*.wav)\0*.wav\0\0"s) {
+    PlaceOnScreen(screenWidth, screenHeight);
+    SetInitialDir(DocumentsFolder());
+}
+
+IniReg::IniReg(int screenWidth, int screenHeight, std::filesystem::path file)
+    : IniReg(screenWidth, screenHeight) {
+    iniFile = std::move(file);
+}
+
+IniReg::~IniReg() = default;
+
+void IniReg::PlaceOnScreen(int screenWidth, int screenHeight) {
+    // Without a usable screen size the window keeps its default size at the origin.
+    if (screenWidth <= 0 || screenHeight <= 0)
+        return;
+    width = std::min(kDefaultWidth, screenWidth);
+    height = std::min(kDefaultHeight, screenHeight);
+    left = (screenWidth - width) / 2;
+    top = (screenHeight - height) / 2;
+}
+
+// A folder that does not fit the dialog's buffer is not taken: the folder stays.
+void IniReg::SetInitialDir(const std::wstring& folder) {
+    if (folder.size() >= initialDir.size())
+        return;
+    initialDir.fill(L'\0');
+    folder.copy(initialDir.data(), folder.size());
+}
+
+std::unique_ptr<QSettings> IniReg::OpenStore() const {
+    if (iniFile) {
+        return std::make_unique<QSettings>(QString::fromStdU16String(iniFile->u16string()),
+                                           QSettings::IniFormat);
+    }
+    return std::make_unique<QSettings>(kOrganization, kApplication);
+}
+
+const wchar_t* IniReg::GetInputDeviceName() {
+    return inputDeviceName ? inputDeviceName->c_str() : nullptr;
+}
+
+const wchar_t* IniReg::GetInputPinName() {
+    return inputPinName ? inputPinName->c_str() : nullptr;
+}
+
+HRESULT IniReg::SetInputDeviceName(const wchar_t* name) {
+    return CopyString(inputDeviceName, name);
+}
+
+HRESULT IniReg::SetInputPinName(const wchar_t* name) {
+    return CopyString(inputPinName, name);
+}
+
+int IniReg::GetSpkVolPos() {
+    return speakerVolumePos;
+}
+
+int IniReg::GetMcVolPos() {
+    return micVolumePos;
+}
+
+void IniReg::SetSpkVolPos(int position) {
+    speakerVolumePos = position;
+}
+
+void IniReg::SetMcVolPos(int position) {
+    micVolumePos = position;
+}
+
+void IniReg::Load() {
+    const auto store = OpenStore();
+    ReadInt(*store, QStringLiteral("Left"), left);
+    ReadInt(*store, QStringLiteral("Top"), top);
+    ReadInt(*store, QStringLiteral("Width"), width);
+    ReadInt(*store, QStringLiteral("Height"), height);
+    ReadInt(*store, QStringLiteral("Maximized"), maximized);
+    ReadInt(*store, QStringLiteral("FilterIndex"), filterIndex);
+    ReadInt(*store, QStringLiteral("SpkVolPos"), speakerVolumePos);
+    ReadInt(*store, QStringLiteral("McVolPos"), micVolumePos);
+    if (const auto folder = ReadWide(*store, kInitialDir))
+        SetInitialDir(*folder);
+    inputDeviceName = ReadWide(*store, kInputDeviceName);
+    inputPinName = ReadWide(*store, kInputPinName);
+    LoadRecentFiles(*store);
+}
+
+// Reads File0, File1, ... up to the first missing value. Files that are gone are
+// skipped, and so is a path already listed: a list that shrank leaves its old tail
+// in the store, which would otherwise bring entries back twice.
+void IniReg::LoadRecentFiles(QSettings& store) {
+    if (!store.childGroups().contains(kFilesGroup))
+        return;
+    store.beginGroup(kFilesGroup);
+    recent.fill(std::nullopt);
+    int count = 0;
+    for (int i = 0; i < kRecentCapacity; ++i) {
+        auto path = ReadWide(store, FileKey(i));
+        if (!path)
+            break;
+        if (!IsExistingFile(path->c_str()) || FindRecent(path->c_str()) >= 0)
+            continue;
+        recent[count++] = std::move(*path);
+    }
+    store.endGroup();
+}
+
+void IniReg::Save() {
+    const auto store = OpenStore();
+    store->setValue(QStringLiteral("Left"), left);
+    store->setValue(QStringLiteral("Top"), top);
+    store->setValue(QStringLiteral("Width"), width);
+    store->setValue(QStringLiteral("Height"), height);
+    store->setValue(QStringLiteral("Maximized"), maximized);
+    store->setValue(QStringLiteral("FilterIndex"), filterIndex);
+    store->setValue(QStringLiteral("SpkVolPos"), speakerVolumePos);
+    store->setValue(QStringLiteral("McVolPos"), micVolumePos);
+    // The view fills the buffer; one without a NUL has no measurable length.
+    const std::size_t folderLength = wcsnlen(initialDir.data(), initialDir.size());
+    if (folderLength < initialDir.size()) {
+        store->setValue(kInitialDir, QString::fromWCharArray(initialDir.data(),
+                                                             static_cast<qsizetype>(folderLength)));
+    } else {
+        store->remove(kInitialDir);
+    }
+    WriteName(*store, kInputDeviceName, inputDeviceName);
+    WriteName(*store, kInputPinName, inputPinName);
+    SaveRecentFiles(*store);
+    store->sync();
+}
+
+// Writes the entries in use; values numbered above them are left as they are, and
+// an empty list leaves the group alone.
+void IniReg::SaveRecentFiles(QSettings& store) const {
+    if (!recent[0])
+        return;
+    store.beginGroup(kFilesGroup);
+    for (int i = 0; i < kRecentCapacity && recent[i]; ++i) {
+        store.setValue(FileKey(i), QString::fromStdWString(*recent[i]));
+    }
+    store.endGroup();
+}

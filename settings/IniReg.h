@@ -1,0 +1,69 @@
+#pragma once
+// The settings store kept with QSettings: organisation "Sayalike", application
+// "Level0" (an INI file under $XDG_CONFIG_HOME on Linux, the same key in the
+// registry on Windows). Top-level values hold the window placement, the Open
+// dialog's folder and filter index, the volumes and the capture device; the group
+// "Files" holds the recent-file list as File0..File9.
+//
+// Load and Save each open the store afresh; in between the fields below and the
+// IIniData state are the truth. Not thread-safe: use it from the UI thread.
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "IIniData.h"
+
+class QSettings;
+
+class IniReg : public IIniData {
+  public:
+    static constexpr int kPathCapacity = 260;  // characters, with the terminating NUL
+    static constexpr int kDefaultWidth = 700;
+    static constexpr int kDefaultHeight = 400;
+
+    // Defaults for a primary screen of the given size, kept in the user's store.
+    IniReg(int screenWidth, int screenHeight);
+    // The same, kept in the INI file iniFile instead.
+    IniReg(int screenWidth, int screenHeight, std::filesystem::path iniFile);
+    ~IniReg() override;
+    IniReg(const IniReg&) = delete;
+    IniReg& operator=(const IniReg&) = delete;
+
+    const wchar_t* GetInputDeviceName() override;
+    const wchar_t* GetInputPinName() override;
+    HRESULT SetInputDeviceName(const wchar_t* name) override;
+    HRESULT SetInputPinName(const wchar_t* name) override;
+    int GetSpkVolPos() override;
+    int GetMcVolPos() override;
+    void SetSpkVolPos(int position) override;
+    void SetMcVolPos(int position) override;
+    void Load() override;
+    void Save() override;
+
+    // The Open dialog's filter: display text and pattern pairs, each ended by a NUL,
+    // plus a final NUL.
+    const wchar_t* Filter() const { return filter.c_str(); }
+
+    // Read and written directly by the presenter and the view.
+    int left = 0;
+    int top = 0;
+    int width = kDefaultWidth;
+    int height = kDefaultHeight;
+    int maximized = 0;
+    int minWidth = 544;   // not stored
+    int minHeight = 400;  // not stored
+    std::array<wchar_t, kPathCapacity> initialDir{};
+    std::wstring filter;  // not stored
+    int filterIndex = 1;
+
+  private:
+    std::unique_ptr<QSettings> OpenStore() const;
+    void PlaceOnScreen(int screenWidth, int screenHeight);
+    void SetInitialDir(const std::wstring& folder);
+    void LoadRecentFiles(QSettings& store);
+    void SaveRecentFiles(QSettings& store) const;
+
+    std::optional<std::filesystem::path> iniFile;
+};
