@@ -1,0 +1,32 @@
+#pragma once
+// The time axis: a 20-pixel strip along the top of the waveform whose bottom row is
+// the waveform's top frame row. The strip is cached and rebuilt at the next paint
+// after Reset or SetTimeRange.
+#include <QImage>
+
+#include "Decorator.h"
+
+class TimelineDecorator : public Decorator {
+  public:
+    static constexpr int kStripHeight = 20;
+
+    TimelineDecorator(int left, int top, int right, int bottom,
+                      std::unique_ptr<IVisualComponent> inner);
+
+    void Draw(QPainter& painter) override;
+    // Keeps the cached strip.
+    void SetBounds(int left, int top, int right, int bottom) override;
+    void Reset() override;
+
+    // startSeconds: time at the waveform's left edge; spanSeconds: time across it.
+    void SetTimeRange(double startSeconds, double spanSeconds);
+    double StartSeconds() const { return startSeconds_; }
+    double SpanSeconds() const { return spanSeconds_; }
+
+  private:
+    void BuildStrip();
+
+    QImage strip_;  // null while no strip is cached
+    double startSeconds_ = 0.0;
+    double spanSeconds_ = 0.0;
+};

@@ -1,0 +1,53 @@
+#pragma once
+// The waveform: one vertical stroke per pixel column around a centre line, a play
+// cursor and a translucent selection band. The field, frame, centre line and
+// strokes are rendered once into a cached image, so moving the cursor or the
+// selection costs one image copy per paint; new columns always come with Reset,
+// which drops the cache. UI thread only.
+#include <QImage>
+#include <memory>
+
+#include "IVisualComponent.h"
+
+class VisualComponent : public IVisualComponent {
+  public:
+    VisualComponent(int left, int top, int right, int bottom);
+
+    void Draw(QPainter& painter) override;
+    // Keeps the cached picture: it is rebuilt after the next Reset.
+    void SetBounds(int left, int top, int right, int bottom) override;
+    void GetDrawingSize(SIZE* size) override;
+    void Reset() override;
+
+    // Takes ownership of columns (allocated with new[]): one peak half-height in
+    // pixels per column.
+    void SetColumns(short* columns, int count);
+    bool HasColumns() const { return columns_ != nullptr; }
+    // Pixel width of the rectangle, frame included.
+    int Width() const { return width_; }
+
+    int CursorColumn() const { return cursorColumn_; }
+    void SetCursorColumn(int column) { cursorColumn_ = column; }
+    int SelectionFirst() const { return selectionFirst_; }
+    int SelectionLast() const { return selectionLast_; }
+    void SetSelection(int first, int last);
+
+    // Column under a client point (edges included), -1 outside.
+    int HitTest(int x, int y) const;
+
+  private:
+    void BuildBackBuffer();
+
+    int left_;
+    int top_;
+    int right_;
+    int bottom_;
+    int width_;
+    int height_;
+    std::unique_ptr<short[]> columns_;
+    int columnCount_ = 0;
+    int cursorColumn_ = -1;
+    int selectionFirst_ = -1;
+    int selectionLast_ = -1;
+    QImage backBuffer_;  // null while no picture is cached
+};
