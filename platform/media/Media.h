@@ -196,6 +196,12 @@ public:
     virtual HRESULT GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) = 0;
 };
 
+// A renderer's synchronisation: without a clock it takes every sample at once.
+class IMediaFilter : public virtual IUnknown {
+public:
+    virtual HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>& clock) = 0;
+};
+
 class ICaptureGraphBuilder2 : public virtual IUnknown {
 public:
     virtual HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) = 0;
@@ -238,7 +244,7 @@ enum class Clsid {
                             // IMediaSeeking, IBasicAudio, IGraphClock
     CaptureGraphBuilder2,   // ICaptureGraphBuilder2
     SampleGrabber,          // IBaseFilter, ISampleGrabber
-    NullRenderer,           // IBaseFilter
+    NullRenderer,           // IBaseFilter, IMediaFilter
 };
 
 class IMediaFactory {

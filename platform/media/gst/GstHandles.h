@@ -35,7 +35,7 @@ struct MessageTraits {
 
 template <class T, class Traits>
 class Handle {
-public:
+  public:
     Handle() = default;
     ~Handle() { reset(); }
 
@@ -51,12 +51,13 @@ public:
     }
 
     void reset() {
-        if (p_) Traits::Unref(std::exchange(p_, nullptr));
+        if (p_)
+            Traits::Unref(std::exchange(p_, nullptr));
     }
     T* get() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
 
-private:
+  private:
     explicit Handle(T* p) : p_(p) {}
     T* p_ = nullptr;
 };

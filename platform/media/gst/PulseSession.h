@@ -20,6 +20,8 @@
 
 namespace media::gst {
 
+struct PulseConnection;
+
 struct PulsePort {
     std::string name;
     std::string description;
@@ -37,7 +39,7 @@ struct PulseSource {
 };
 
 class PulseSession {
-public:
+  public:
     static constexpr std::chrono::milliseconds kDefaultDeadline{2000};
 
     explicit PulseSession(std::chrono::milliseconds deadline = kDefaultDeadline);
@@ -55,9 +57,8 @@ public:
     // Sets every channel of the source to `volume` (PA_VOLUME_NORM = full level).
     HRESULT SetVolume(const std::string& source, std::uint8_t channels, std::uint32_t volume);
 
-private:
-    struct State;
-    std::unique_ptr<State> state_;
+  private:
+    std::unique_ptr<PulseConnection> state_;
 };
 
 }  // namespace media::gst

@@ -1,0 +1,69 @@
+#pragma once
+// Audio capture devices: the PulseAudio sources that are not monitors of a
+// sink, in the server's order.
+//
+// A device's moniker holds what the server said at enumeration: its friendly
+// name ("FriendlyName" in the property bag, the source's description) and its
+// input ports. BindToObject makes a capture filter:
+//   input pins   one per port, named by the port's description (its name when
+//                the description is empty or already taken), or one pin "Capture"
+//                for a source without ports; they carry no stream, only the
+//                input mixer
+//   output pin   "Output": pulsesrc for the source, asked for signed 16-bit
+//                samples at the source's own rate and at most two channels
+//
+// The input mixer of a pin: put_Enable(true) makes the pin's port the source's
+// active port (nothing to do for "Capture"); put_Enable(false) succeeds without
+// a change, PulseAudio having no disabled ports. The mix level is the source's
+// volume, level 1.0 being PulseAudio's normal volume on every channel. Automatic
+// gain is not offered by PulseAudio sources.
+//
+// Every question to the server is bounded in time (PulseSession), so a server
+// that stops answering makes these calls fail rather than hang.
+//
+// Threads: one thread at a time.
+#include <memory>
+#include <vector>
+
+#include "GstFilter.h"
+#include "Media.h"
+#include "PulseSession.h"
+
+namespace media::gst {
+
+class DeviceEnumerator final : public ICreateDevEnum {
+  public:
+    HRESULT CreateClassEnumerator(DeviceCategory category,
+                                  std::shared_ptr<IEnumMoniker>* enumerator) override;
+};
+
+class CaptureInputPin final : public GstPin, public IAMAudioInputMixer {
+  public:
+    CaptureInputPin(std::wstring name, std::string source, std::string port);
+
+    HRESULT put_Enable(bool enable) override;
+    HRESULT put_MixLevel(double level) override;
+    HRESULT get_MixLevel(double* level) override;
+
+  private:
+    std::string source_;
+    std::string port_;  // empty for the pin of a source without ports
+};
+
+class CaptureFilter final : public GstFilter {
+  public:
+    // Null (last error set) when GStreamer lacks the needed elements.
+    static std::shared_ptr<CaptureFilter> Create(const PulseSource& source);
+
+    // Refuses to start when the server does not answer or the source is gone.
+    HRESULT PrepareToStart() override;
+
+  private:
+    explicit CaptureFilter(std::string source);
+    bool Build(const PulseSource& source);
+    void AddInputPins(const PulseSource& source);
+
+    std::string source_;
+};
+
+}  // namespace media::gst

@@ -1,0 +1,469 @@
+#include "FilterGraph.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "LastError.h"
+
+namespace media::gst {
+
+namespace {
+
+HRESULT Fail(HRESULT hr, const std::wstring& text) {
+    SetLastError(static_cast<std::uint32_t>(hr), text);
+    return hr;
+}
+
+HRESULT NotImplemented(const wchar_t* what) {
+    return Fail(E_NOTIMPL, std::wstring(what) + L" is not supported by this graph");
+}
+
+FilterState ToFilterState(GstState state) {
+    switch (state) {
+        case GST_STATE_PLAYING:
+            return FilterState::Running;
+        case GST_STATE_PAUSED:
+            return FilterState::Paused;
+        default:
+            return FilterState::Stopped;
+    }
+}
+
+// "Internal data stream error." says little on its own; GStreamer puts the
+// reason on the last line of the debug text.
+std::string ErrorText(const GError* error, const gchar* debug) {
+    std::string text = error && error->message ? error->message : "Unknown streaming error";
+    if (!debug)
+        return text;
+    std::string detail = debug;
+    auto lastLine = detail.find_last_of('\n');
+    if (lastLine != std::string::npos)
+        detail = detail.substr(lastLine + 1);
+    if (detail.find("reason") != std::string::npos || detail.find(':') == std::string::npos) {
+        if (!detail.empty() && text.find(detail) == std::string::npos)
+            text += " (" + detail + ")";
+    }
+    return text;
+}
+
+void RecordBusError(GstMessage* message, EventQueue& events) {
+    GError* rawError = nullptr;
+    gchar* rawDebug = nullptr;
+    gst_message_parse_error(message, &rawError, &rawDebug);
+    ErrorPtr error(rawError);
+    GCharPtr debug(rawDebug);
+    auto code = static_cast<std::uint32_t>(error ? error->code : 0);
+    events.RecordError({code, WidenUtf8(ErrorText(error.get(), debug.get()))});
+}
+
+// Runs on whichever thread posts the message; hands the two messages the graph
+// reports as events to the queue and keeps nothing on the bus.
+GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer userData) {
+    auto& events = **static_cast<std::shared_ptr<EventQueue>*>(userData);
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR:
+            RecordBusError(message, events);
+            events.Push({EC_ERRORABORT, static_cast<std::intptr_t>(E_FAIL), 0});
+            break;
+        case GST_MESSAGE_EOS:
+            events.Push({EC_COMPLETE, static_cast<std::intptr_t>(S_OK), 0});
+            break;
+        default:
+            break;
+    }
+    return GST_BUS_DROP;
+}
+
+bool HasChildNamed(GstElement* bin, const std::string& name) {
+    bool found = false;
+    GST_OBJECT_LOCK(bin);
+    for (GList* child = GST_BIN_CHILDREN(bin); child && !found; child = child->next) {
+        const gchar* childName = GST_OBJECT_NAME(child->data);
+        found = childName && name == childName;
+    }
+    GST_OBJECT_UNLOCK(bin);
+    return found;
+}
+
+std::chrono::milliseconds BoundedWait(long timeoutMs) {
+    if (timeoutMs < 0)
+        return FilterGraph::kMaxStateWait;
+    return std::min(std::chrono::milliseconds(timeoutMs), FilterGraph::kMaxStateWait);
+}
+
+std::wstring PinLabel(const GstPin& pin) {
+    return L"\"" + pin.Name() + L"\"";
+}
+
+}  // namespace
+
+FilterGraph::FilterGraph()
+    : pipeline_(ElementHandle::RefSink(gst_pipeline_new(nullptr))),
+      events_(std::make_shared<EventQueue>()) {
+    bus_ = BusHandle::Adopt(gst_element_get_bus(pipeline_.get()));
+    gst_bus_set_sync_handler(
+        bus_.get(), OnBusMessage, new std::shared_ptr<EventQueue>(events_),
+        [](gpointer data) { delete static_cast<std::shared_ptr<EventQueue>*>(data); });
+}
+
+FilterGraph::~FilterGraph() {
+    events_->SetNotifyWindow(nullptr, 0, 0);
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    // Filters outlive the graph when their owners still hold them: give them
+    // back unlinked and without a parent, ready for another graph.
+    for (const Link& link : links_)
+        Unlink(link);
+    links_.clear();
+    for (const Member& member : members_) {
+        gst_bin_remove(GST_BIN(pipeline_.get()), member.filter->Element());
+    }
+    members_.clear();
+    gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
+}
+
+// ---- building ---------------------------------------------------------------
+
+FilterGraph::Member* FilterGraph::FindMember(const GstFilter* filter) {
+    auto found = std::find_if(members_.begin(), members_.end(),
+                              [filter](const Member& m) { return m.filter.get() == filter; });
+    return found == members_.end() ? nullptr : &*found;
+}
+
+GstFilter* FilterGraph::OwnerOf(const GstPin& pin) {
+    for (const Member& member : members_) {
+        if (member.filter->Owns(pin))
+            return member.filter.get();
+    }
+    return nullptr;
+}
+
+bool FilterGraph::InGraph(const GstPin& pin) const {
+    return std::any_of(members_.begin(), members_.end(),
+                       [&pin](const Member& m) { return m.filter->Owns(pin); });
+}
+
+std::string FilterGraph::UniqueName(const wchar_t* requested) const {
+    std::string base = requested && *requested ? NarrowUtf8(requested) : "Filter";
+    std::string name = base;
+    for (int n = 1; HasChildNamed(pipeline_.get(), name); ++n) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, " %04d", n);
+        name = base + suffix;
+    }
+    return name;
+}
+
+HRESULT FilterGraph::AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) {
+    if (!filter)
+        return E_POINTER;
+    auto gstFilter = std::dynamic_pointer_cast<GstFilter>(filter);
+    if (!gstFilter)
+        return Fail(E_INVALIDARG, L"The filter does not belong to this media backend");
+    if (FindMember(gstFilter.get()) || GST_OBJECT_PARENT(gstFilter->Element())) {
+        return Fail(E_INVALIDARG, L"The filter is already in a graph");
+    }
+    std::string unique = UniqueName(name);
+    gst_object_set_name(GST_OBJECT(gstFilter->Element()), unique.c_str());
+    if (!gst_bin_add(GST_BIN(pipeline_.get()), gstFilter->Element())) {
+        return Fail(E_FAIL, L"The filter could not join the graph");
+    }
+    members_.push_back({gstFilter, WidenUtf8(unique)});
+    return S_OK;
+}
+
+HRESULT FilterGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) {
+    if (!filter)
+        return E_POINTER;
+    auto gstFilter = std::dynamic_pointer_cast<GstFilter>(filter);
+    if (!gstFilter || !FindMember(gstFilter.get())) {
+        return Fail(VFW_E_NOT_FOUND, L"The filter is not in this graph");
+    }
+    // Stopped first, so that a running source never pushes into an unlinked pad.
+    gst_element_set_state(gstFilter->Element(), GST_STATE_NULL);
+    DisconnectFilter(*gstFilter);
+    gst_bin_remove(GST_BIN(pipeline_.get()), gstFilter->Element());
+    std::erase_if(members_, [&](const Member& m) { return m.filter == gstFilter; });
+    return S_OK;
+}
+
+HRESULT FilterGraph::EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* filters) {
+    if (!filters)
+        return E_POINTER;
+    filters->clear();
+    for (const Member& member : members_)
+        filters->push_back(member.filter);
+    return S_OK;
+}
+
+HRESULT FilterGraph::CheckConnectable(const GstPin& out, const GstPin& in) const {
+    if (out.Direction() != PinDirection::Output || in.Direction() != PinDirection::Input) {
+        return Fail(E_INVALIDARG, L"Connect needs an output pin and an input pin");
+    }
+    if (!out.Pad() || !in.Pad()) {
+        return Fail(VFW_E_CANNOT_CONNECT, L"The pin " + PinLabel(!out.Pad() ? out : in) +
+                                              L" carries no stream and cannot be connected");
+    }
+    if (!InGraph(out) || !InGraph(in)) {
+        return Fail(E_INVALIDARG, L"The pins' filters must be in this graph");
+    }
+    if (out.Peer() || in.Peer()) {
+        return Fail(VFW_E_CANNOT_CONNECT,
+                    L"The pin " + PinLabel(out.Peer() ? out : in) + L" is already connected");
+    }
+    return S_OK;
+}
+
+HRESULT FilterGraph::Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) {
+    if (!out || !in)
+        return E_POINTER;
+    auto outPin = std::dynamic_pointer_cast<GstPin>(out);
+    auto inPin = std::dynamic_pointer_cast<GstPin>(in);
+    if (!outPin || !inPin)
+        return Fail(E_INVALIDARG, L"The pin does not belong to this media backend");
+    HRESULT hr = CheckConnectable(*outPin, *inPin);
+    if (FAILED(hr))
+        return hr;
+
+    Link link{outPin, inPin, {}};
+    GstPadLinkReturn direct = gst_pad_link(outPin->Pad(), inPin->Pad());
+    if (direct != GST_PAD_LINK_OK && !LinkThroughConverter(link)) {
+        return Fail(VFW_E_CANNOT_CONNECT, L"Cannot connect " + PinLabel(*outPin) + L" to " +
+                                              PinLabel(*inPin) + L": " +
+                                              WidenUtf8(gst_pad_link_get_name(direct)));
+    }
+    outPin->SetPeer(inPin);
+    inPin->SetPeer(outPin);
+    links_.push_back(link);
+    OwnerOf(*outPin)->PinConnected(*outPin);
+    OwnerOf(*inPin)->PinConnected(*inPin);
+    return S_OK;
+}
+
+bool FilterGraph::LinkThroughConverter(Link& link) {
+    auto bin = ElementHandle::RefSink(gst_bin_new(UniqueName(L"Converter").c_str()));
+    auto convert = MakeElement("audioconvert");
+    auto resample = MakeElement("audioresample");
+    if (!convert || !resample)
+        return false;
+    gst_bin_add_many(GST_BIN(bin.get()), convert.get(), resample.get(), nullptr);
+    if (!gst_element_link(convert.get(), resample.get()))
+        return false;
+    auto convertSink = PadHandle::Adopt(gst_element_get_static_pad(convert.get(), "sink"));
+    auto resampleSrc = PadHandle::Adopt(gst_element_get_static_pad(resample.get(), "src"));
+    auto sink = PadHandle::RefSink(gst_ghost_pad_new("sink", convertSink.get()));
+    auto src = PadHandle::RefSink(gst_ghost_pad_new("src", resampleSrc.get()));
+    gst_element_add_pad(bin.get(), sink.get());
+    gst_element_add_pad(bin.get(), src.get());
+
+    if (!gst_bin_add(GST_BIN(pipeline_.get()), bin.get()))
+        return false;
+    if (gst_pad_link(link.out->Pad(), sink.get()) != GST_PAD_LINK_OK) {
+        gst_bin_remove(GST_BIN(pipeline_.get()), bin.get());
+        return false;
+    }
+    if (gst_pad_link(src.get(), link.in->Pad()) != GST_PAD_LINK_OK) {
+        gst_pad_unlink(link.out->Pad(), sink.get());
+        gst_bin_remove(GST_BIN(pipeline_.get()), bin.get());
+        return false;
+    }
+    gst_element_sync_state_with_parent(bin.get());
+    link.converter = bin;
+    return true;
+}
+
+void FilterGraph::Unlink(const Link& link) {
+    if (link.converter) {
+        auto sink = PadHandle::Adopt(gst_element_get_static_pad(link.converter.get(), "sink"));
+        auto src = PadHandle::Adopt(gst_element_get_static_pad(link.converter.get(), "src"));
+        gst_pad_unlink(link.out->Pad(), sink.get());
+        gst_pad_unlink(src.get(), link.in->Pad());
+        gst_element_set_state(link.converter.get(), GST_STATE_NULL);
+        gst_bin_remove(GST_BIN(pipeline_.get()), link.converter.get());
+    } else {
+        gst_pad_unlink(link.out->Pad(), link.in->Pad());
+    }
+    link.out->ClearPeer();
+    link.in->ClearPeer();
+    if (GstFilter* owner = OwnerOf(*link.out))
+        owner->PinDisconnected(*link.out);
+    if (GstFilter* owner = OwnerOf(*link.in))
+        owner->PinDisconnected(*link.in);
+}
+
+void FilterGraph::DisconnectFilter(const GstFilter& filter) {
+    std::erase_if(links_, [&](const Link& link) {
+        if (!filter.Owns(*link.out) && !filter.Owns(*link.in))
+            return false;
+        Unlink(link);
+        return true;
+    });
+}
+
+HRESULT FilterGraph::AddSourceFilter(const wchar_t*, const wchar_t*,
+                                     std::shared_ptr<IBaseFilter>* filter) {
+    if (filter)
+        filter->reset();
+    return NotImplemented(L"Adding a source filter");
+}
+
+HRESULT FilterGraph::RenderFile(const wchar_t*, const wchar_t*) {
+    return NotImplemented(L"Rendering a file");
+}
+
+// ---- control ----------------------------------------------------------------
+
+HRESULT FilterGraph::PrepareFiltersToStart() {
+    GstState current = GST_STATE_NULL;
+    gst_element_get_state(pipeline_.get(), &current, nullptr, 0);
+    if (current > GST_STATE_READY)
+        return S_OK;
+    for (const Member& member : members_) {
+        HRESULT hr = member.filter->PrepareToStart();
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT FilterGraph::FailWithPipelineError(const wchar_t* fallback) {
+    if (auto error = events_->LastError()) {
+        SetLastError(error->code, error->text);
+    } else {
+        SetLastError(static_cast<std::uint32_t>(E_FAIL), fallback);
+    }
+    return E_FAIL;
+}
+
+HRESULT FilterGraph::ChangeState(GstState target) {
+    if (target > GST_STATE_READY) {
+        HRESULT hr = PrepareFiltersToStart();
+        if (FAILED(hr))
+            return hr;
+    }
+    events_->ClearError();
+    events_->ResetEnd();
+    switch (gst_element_set_state(pipeline_.get(), target)) {
+        case GST_STATE_CHANGE_FAILURE:
+            return FailWithPipelineError(L"The graph could not change its state");
+        case GST_STATE_CHANGE_ASYNC:
+            return S_FALSE;
+        default:
+            return S_OK;
+    }
+}
+
+HRESULT FilterGraph::Run() {
+    return ChangeState(GST_STATE_PLAYING);
+}
+
+HRESULT FilterGraph::Pause() {
+    return ChangeState(GST_STATE_PAUSED);
+}
+
+HRESULT FilterGraph::Stop() {
+    return ChangeState(GST_STATE_NULL);
+}
+
+HRESULT FilterGraph::Abort() {
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    return S_OK;
+}
+
+HRESULT FilterGraph::GetState(long timeoutMs, FilterState* state) {
+    if (!state)
+        return E_POINTER;
+    GstState current = GST_STATE_NULL;
+    GstState pending = GST_STATE_VOID_PENDING;
+    auto wait = static_cast<GstClockTime>(BoundedWait(timeoutMs).count()) * GST_MSECOND;
+    switch (gst_element_get_state(pipeline_.get(), &current, &pending, wait)) {
+        case GST_STATE_CHANGE_FAILURE:
+            *state = ToFilterState(current);
+            return FailWithPipelineError(L"The graph failed to change its state");
+        case GST_STATE_CHANGE_ASYNC:
+            *state = ToFilterState(pending != GST_STATE_VOID_PENDING ? pending : current);
+            return VFW_S_STATE_INTERMEDIATE;
+        default:
+            *state = ToFilterState(current);
+            return S_OK;
+    }
+}
+
+// ---- events -----------------------------------------------------------------
+
+HRESULT FilterGraph::WaitForCompletion(long timeoutMs, long* eventCode) {
+    if (!eventCode)
+        return E_POINTER;
+    auto end = events_->WaitForEnd(std::chrono::milliseconds(timeoutMs));
+    *eventCode = end.value_or(0);
+    return end ? S_OK : E_ABORT;
+}
+
+HRESULT FilterGraph::GetEvent(long* eventCode, std::intptr_t* param1, std::intptr_t* param2,
+                              long timeoutMs) {
+    if (!eventCode || !param1 || !param2)
+        return E_POINTER;
+    auto event = events_->Pop(std::chrono::milliseconds(timeoutMs));
+    if (!event) {
+        *eventCode = 0;
+        *param1 = *param2 = 0;
+        return E_ABORT;
+    }
+    *eventCode = event->code;
+    *param1 = event->param1;
+    *param2 = event->param2;
+    if (event->code == EC_ERRORABORT) {
+        if (auto error = events_->LastError())
+            SetLastError(error->code, error->text);
+    }
+    return S_OK;
+}
+
+HRESULT FilterGraph::FreeEventParams(long, std::intptr_t, std::intptr_t) {
+    return S_OK;
+}
+
+HRESULT FilterGraph::SetNotifyWindow(HWND window, std::uint32_t message,
+                                     std::intptr_t instanceData) {
+    events_->SetNotifyWindow(window, message, instanceData);
+    return S_OK;
+}
+
+HRESULT FilterGraph::Notify(long eventCode, std::intptr_t param1, std::intptr_t param2) {
+    events_->Push({eventCode, param1, param2});
+    return S_OK;
+}
+
+// ---- playback interfaces, not yet offered -----------------------------------
+
+HRESULT FilterGraph::CheckCapabilities(std::uint32_t*) {
+    return NotImplemented(L"Seeking");
+}
+HRESULT FilterGraph::GetDuration(std::int64_t*) {
+    return NotImplemented(L"Seeking");
+}
+HRESULT FilterGraph::GetCurrentPosition(std::int64_t*) {
+    return NotImplemented(L"Seeking");
+}
+HRESULT FilterGraph::SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) {
+    return NotImplemented(L"Seeking");
+}
+HRESULT FilterGraph::put_Volume(long) {
+    return NotImplemented(L"Volume");
+}
+HRESULT FilterGraph::get_Volume(long*) {
+    return NotImplemented(L"Volume");
+}
+HRESULT FilterGraph::GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) {
+    if (clock)
+        clock->reset();
+    return NotImplemented(L"A reference clock");
+}
+
+HRESULT CaptureGraphBuilder::SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) {
+    if (!graph)
+        return E_POINTER;
+    graph_ = graph;
+    return S_OK;
+}
+
+}  // namespace media::gst

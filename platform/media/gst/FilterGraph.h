@@ -1,0 +1,131 @@
+#pragma once
+// The filter graph over a GstPipeline.
+//
+// Filters (GstFilter bins) join and leave the pipeline with AddFilter and
+// RemoveFilter; Connect links their ghost pads, putting an audioconvert !
+// audioresample pair between them when the formats do not meet directly.
+//
+// States: Stop and Abort take the pipeline to NULL, which releases the devices
+// and lets a later Run start from scratch; Pause is PAUSED, Run is PLAYING.
+// Before leaving NULL every filter may veto the start (a capture filter whose
+// server does not answer in time), so Run never blocks on a dead device server.
+// GetState always waits a bounded time (at most kMaxStateWait).
+//
+// Events: a bus sync handler turns the pipeline's ERROR into EC_ERRORABORT (the
+// error text kept for the caller's last error) and EOS into EC_COMPLETE, and
+// drops every message from the bus; Notify adds events from any thread. Both
+// land in the EventQueue, which posts the notify window's message per event.
+//
+// Seeking, volume and the reference clock answer E_NOTIMPL for now; they belong
+// to the playback graph and will sit on this same pipeline.
+//
+// Threads: one thread at a time (the UI thread or a loading thread) for every
+// operation except Notify, which any thread may call. The bus handler runs on
+// GStreamer's threads and touches only the EventQueue.
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EventQueue.h"
+#include "GstFilter.h"
+#include "GstHandles.h"
+#include "Media.h"
+
+namespace media::gst {
+
+class FilterGraph final : public IGraphBuilder,
+                          public IMediaControl,
+                          public IMediaEventEx,
+                          public IMediaEventSink,
+                          public IMediaSeeking,
+                          public IBasicAudio,
+                          public IGraphClock {
+  public:
+    static constexpr std::chrono::milliseconds kMaxStateWait{10000};
+
+    FilterGraph();
+    ~FilterGraph() override;
+    FilterGraph(const FilterGraph&) = delete;
+    FilterGraph& operator=(const FilterGraph&) = delete;
+
+    // IGraphBuilder
+    HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) override;
+    HRESULT RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) override;
+    HRESULT EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* filters) override;
+    HRESULT Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) override;
+    HRESULT AddSourceFilter(const wchar_t* fileName, const wchar_t* filterName,
+                            std::shared_ptr<IBaseFilter>* filter) override;
+    HRESULT RenderFile(const wchar_t* fileName, const wchar_t* playList) override;
+    HRESULT Abort() override;
+
+    // IMediaControl
+    HRESULT Run() override;
+    HRESULT Pause() override;
+    HRESULT Stop() override;
+    HRESULT GetState(long timeoutMs, FilterState* state) override;
+
+    // IMediaEventEx
+    HRESULT WaitForCompletion(long timeoutMs, long* eventCode) override;
+    HRESULT GetEvent(long* eventCode, std::intptr_t* param1, std::intptr_t* param2,
+                     long timeoutMs) override;
+    HRESULT FreeEventParams(long eventCode, std::intptr_t param1, std::intptr_t param2) override;
+    HRESULT SetNotifyWindow(HWND window, std::uint32_t message,
+                            std::intptr_t instanceData) override;
+
+    // IMediaEventSink
+    HRESULT Notify(long eventCode, std::intptr_t param1, std::intptr_t param2) override;
+
+    // IMediaSeeking
+    HRESULT CheckCapabilities(std::uint32_t* capabilities) override;
+    HRESULT GetDuration(std::int64_t* duration) override;
+    HRESULT GetCurrentPosition(std::int64_t* position) override;
+    HRESULT SetPositions(std::int64_t* current, std::uint32_t currentFlags, std::int64_t* stop,
+                         std::uint32_t stopFlags) override;
+
+    // IBasicAudio
+    HRESULT put_Volume(long volume) override;
+    HRESULT get_Volume(long* volume) override;
+
+    // IGraphClock
+    HRESULT GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) override;
+
+  private:
+    struct Member {
+        std::shared_ptr<GstFilter> filter;
+        std::wstring name;
+    };
+    struct Link {
+        std::shared_ptr<GstPin> out;
+        std::shared_ptr<GstPin> in;
+        ElementHandle converter;  // empty for a direct link
+    };
+
+    Member* FindMember(const GstFilter* filter);
+    GstFilter* OwnerOf(const GstPin& pin);
+    std::string UniqueName(const wchar_t* requested) const;
+    bool InGraph(const GstPin& pin) const;
+    HRESULT CheckConnectable(const GstPin& out, const GstPin& in) const;
+    bool LinkThroughConverter(Link& link);
+    void Unlink(const Link& link);
+    void DisconnectFilter(const GstFilter& filter);
+    HRESULT PrepareFiltersToStart();
+    HRESULT ChangeState(GstState target);
+    HRESULT FailWithPipelineError(const wchar_t* fallback);
+
+    ElementHandle pipeline_;
+    BusHandle bus_;
+    std::shared_ptr<EventQueue> events_;
+    std::vector<Member> members_;
+    std::vector<Link> links_;
+};
+
+class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
+  public:
+    HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) override;
+
+  private:
+    std::shared_ptr<IGraphBuilder> graph_;
+};
+
+}  // namespace media::gst

@@ -1,0 +1,19 @@
+#pragma once
+// The program's media backend: graphs over GStreamer pipelines, capture devices
+// through PulseAudio.
+//
+//   auto factory = CreateGstMediaFactory();   // initialises GStreamer once
+//   media::SetMediaFactory(factory);
+//
+// CoCreateInstance then gives:
+//   SystemDeviceEnum      ICreateDevEnum over the PulseAudio capture sources
+//   FilterGraph           IGraphBuilder, IMediaControl, IMediaEventEx,
+//                         IMediaEventSink (seeking, volume and clock not yet)
+//   CaptureGraphBuilder2  ICaptureGraphBuilder2
+//   SampleGrabber         IBaseFilter, ISampleGrabber
+//   NullRenderer          IBaseFilter
+#include <memory>
+
+#include "Media.h"
+
+std::shared_ptr<media::IMediaFactory> CreateGstMediaFactory();

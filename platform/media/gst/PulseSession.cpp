@@ -1,0 +1,309 @@
+#include "PulseSession.h"
+
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/rtclock.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/volume.h>
+
+#include <sstream>
+
+#include "LastError.h"
+
+namespace media::gst {
+
+struct PulseConnection {
+    std::chrono::milliseconds deadline;
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+};
+
+namespace {
+
+class MainloopLock {
+  public:
+    explicit MainloopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+        pa_threaded_mainloop_lock(loop_);
+    }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+  private:
+    pa_threaded_mainloop* loop_;
+};
+
+void Signal(pa_threaded_mainloop* loop) {
+    pa_threaded_mainloop_signal(loop, 0);
+}
+
+std::wstring DeadlineText(std::chrono::milliseconds deadline) {
+    std::wostringstream text;
+    text << L"PulseAudio server did not answer within ";
+    if (deadline.count() % 1000 == 0) {
+        text << deadline.count() / 1000 << L" s";
+    } else {
+        text << deadline.count() << L" ms";
+    }
+    return text.str();
+}
+
+HRESULT FailTimeout(std::chrono::milliseconds deadline) {
+    SetLastError(PA_ERR_TIMEOUT, DeadlineText(deadline));
+    return VFW_E_TIMEOUT;
+}
+
+HRESULT FailWithContextError(pa_context* context, const char* what) {
+    int error = context ? pa_context_errno(context) : PA_ERR_UNKNOWN;
+    if (error == PA_OK)
+        error = PA_ERR_UNKNOWN;
+    std::string text = pa_strerror(error);
+    if (what)
+        text = std::string(what) + ": " + text;
+    SetLastError(static_cast<std::uint32_t>(error), WidenUtf8(text));
+    return error == PA_ERR_NOENTITY ? VFW_E_NOT_FOUND : E_FAIL;
+}
+
+bool ContextBroken(pa_context* context) {
+    return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+}
+
+// Waits with the mainloop locked until `done` holds, the context breaks or the
+// deadline passes. True unless the deadline passed first.
+template <class Done>
+bool WaitBounded(PulseConnection& s, Done done) {
+    struct Timer {
+        pa_threaded_mainloop* loop;
+        bool expired = false;
+    } timer{s.loop};
+    auto usec = static_cast<pa_usec_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(s.deadline).count());
+    pa_time_event* event = pa_context_rttime_new(
+        s.context, pa_rtclock_now() + usec,
+        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+            auto* t = static_cast<Timer*>(userdata);
+            t->expired = true;
+            Signal(t->loop);
+        },
+        &timer);
+    while (!done() && !ContextBroken(s.context) && !timer.expired) {
+        pa_threaded_mainloop_wait(s.loop);
+    }
+    if (event)
+        pa_threaded_mainloop_get_api(s.loop)->time_free(event);
+    return done() || !timer.expired;
+}
+
+// Sees an operation through: waits for its callback to set `done`, cancelling
+// it when the server does not answer in time so that the callback never runs
+// on a finished wait.
+template <class Done>
+HRESULT Await(PulseConnection& s, pa_operation* op, Done done, const char* what) {
+    if (!op)
+        return FailWithContextError(s.context, what);
+    bool answered = WaitBounded(s, done);
+    if (!done())
+        pa_operation_cancel(op);
+    pa_operation_unref(op);
+    if (!answered)
+        return FailTimeout(s.deadline);
+    if (!done())
+        return FailWithContextError(s.context, what);
+    return S_OK;
+}
+
+PulseSource ToSource(const pa_source_info& info) {
+    PulseSource source;
+    source.name = info.name ? info.name : "";
+    source.description = info.description ? info.description : source.name;
+    source.rate = info.sample_spec.rate;
+    source.channels = info.sample_spec.channels;
+    for (std::uint32_t i = 0; i < info.n_ports && info.ports && info.ports[i]; ++i) {
+        const pa_source_port_info* port = info.ports[i];
+        source.ports.push_back(
+            {port->name ? port->name : "", port->description ? port->description : ""});
+    }
+    if (info.active_port && info.active_port->name)
+        source.activePort = info.active_port->name;
+    source.volume = pa_cvolume_max(&info.volume);
+    return source;
+}
+
+struct SourceQuery {
+    pa_threaded_mainloop* loop = nullptr;
+    bool skipMonitors = true;
+    std::vector<PulseSource> sources;
+    bool finished = false;
+    bool failed = false;
+};
+
+void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    auto* query = static_cast<SourceQuery*>(userdata);
+    if (eol != 0) {
+        query->failed = eol < 0;
+        query->finished = true;
+        Signal(query->loop);
+        return;
+    }
+    if (!info)
+        return;
+    if (query->skipMonitors && info->monitor_of_sink != PA_INVALID_INDEX)
+        return;
+    query->sources.push_back(ToSource(*info));
+}
+
+struct SuccessQuery {
+    pa_threaded_mainloop* loop;
+    bool finished = false;
+    bool succeeded = false;
+};
+
+void OnSuccess(pa_context*, int success, void* userdata) {
+    auto* query = static_cast<SuccessQuery*>(userdata);
+    query->succeeded = success != 0;
+    query->finished = true;
+    Signal(query->loop);
+}
+
+}  // namespace
+
+PulseSession::PulseSession(std::chrono::milliseconds deadline)
+    : state_(std::make_unique<PulseConnection>()) {
+    state_->deadline = deadline;
+}
+
+PulseSession::~PulseSession() {
+    if (!state_->loop)
+        return;
+    if (state_->context) {
+        MainloopLock lock(state_->loop);
+        pa_context_set_state_callback(state_->context, nullptr, nullptr);
+        pa_context_disconnect(state_->context);
+        pa_context_unref(state_->context);
+    }
+    pa_threaded_mainloop_stop(state_->loop);
+    pa_threaded_mainloop_free(state_->loop);
+}
+
+HRESULT PulseSession::Connect() {
+    if (state_->loop) {
+        // Connected before, or tried to: a session does not connect twice.
+        if (!state_->context)
+            return E_FAIL;
+        MainloopLock lock(state_->loop);
+        if (pa_context_get_state(state_->context) == PA_CONTEXT_READY)
+            return S_OK;
+        return FailWithContextError(state_->context, nullptr);
+    }
+    state_->loop = pa_threaded_mainloop_new();
+    if (!state_->loop || pa_threaded_mainloop_start(state_->loop) < 0) {
+        SetLastError(PA_ERR_INTERNAL, L"Cannot start the PulseAudio client thread");
+        return E_FAIL;
+    }
+    MainloopLock lock(state_->loop);
+    state_->context = pa_context_new(pa_threaded_mainloop_get_api(state_->loop), "Sayalike");
+    if (!state_->context) {
+        SetLastError(PA_ERR_INTERNAL, L"Cannot create a PulseAudio context");
+        return E_FAIL;
+    }
+    pa_context_set_state_callback(
+        state_->context,
+        [](pa_context*, void* loop) { Signal(static_cast<pa_threaded_mainloop*>(loop)); },
+        state_->loop);
+    if (pa_context_connect(state_->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return FailWithContextError(state_->context, nullptr);
+    }
+    auto ready = [this] { return pa_context_get_state(state_->context) == PA_CONTEXT_READY; };
+    if (!WaitBounded(*state_, ready))
+        return FailTimeout(state_->deadline);
+    if (!ready())
+        return FailWithContextError(state_->context, nullptr);
+    return S_OK;
+}
+
+HRESULT PulseSession::ListCaptureSources(std::vector<PulseSource>* sources) {
+    if (!sources)
+        return E_POINTER;
+    HRESULT hr = Connect();
+    if (FAILED(hr))
+        return hr;
+    MainloopLock lock(state_->loop);
+    SourceQuery query;
+    query.loop = state_->loop;
+    pa_operation* op = pa_context_get_source_info_list(state_->context, OnSourceInfo, &query);
+    hr = Await(
+        *state_, op, [&] { return query.finished; }, "Listing capture devices");
+    if (FAILED(hr))
+        return hr;
+    if (query.failed)
+        return FailWithContextError(state_->context, "Listing capture devices");
+    *sources = std::move(query.sources);
+    return S_OK;
+}
+
+HRESULT PulseSession::GetSource(const std::string& name, PulseSource* source) {
+    if (!source)
+        return E_POINTER;
+    HRESULT hr = Connect();
+    if (FAILED(hr))
+        return hr;
+    MainloopLock lock(state_->loop);
+    SourceQuery query;
+    query.loop = state_->loop;
+    query.skipMonitors = false;
+    pa_operation* op =
+        pa_context_get_source_info_by_name(state_->context, name.c_str(), OnSourceInfo, &query);
+    std::string what = "Capture device \"" + name + "\"";
+    hr = Await(
+        *state_, op, [&] { return query.finished; }, what.c_str());
+    if (FAILED(hr))
+        return hr;
+    if (query.failed || query.sources.empty()) {
+        return FailWithContextError(state_->context, what.c_str());
+    }
+    *source = std::move(query.sources.front());
+    return S_OK;
+}
+
+HRESULT PulseSession::SetActivePort(const std::string& source, const std::string& port) {
+    HRESULT hr = Connect();
+    if (FAILED(hr))
+        return hr;
+    MainloopLock lock(state_->loop);
+    SuccessQuery query{state_->loop};
+    pa_operation* op = pa_context_set_source_port_by_name(state_->context, source.c_str(),
+                                                          port.c_str(), OnSuccess, &query);
+    std::string what = "Selecting input \"" + port + "\"";
+    hr = Await(
+        *state_, op, [&] { return query.finished; }, what.c_str());
+    if (FAILED(hr))
+        return hr;
+    if (!query.succeeded)
+        return FailWithContextError(state_->context, what.c_str());
+    return S_OK;
+}
+
+HRESULT PulseSession::SetVolume(const std::string& source, std::uint8_t channels,
+                                std::uint32_t volume) {
+    if (channels == 0 || channels > PA_CHANNELS_MAX)
+        return E_INVALIDARG;
+    HRESULT hr = Connect();
+    if (FAILED(hr))
+        return hr;
+    pa_cvolume levels;
+    pa_cvolume_set(&levels, channels, static_cast<pa_volume_t>(volume));
+    MainloopLock lock(state_->loop);
+    SuccessQuery query{state_->loop};
+    pa_operation* op = pa_context_set_source_volume_by_name(state_->context, source.c_str(),
+                                                            &levels, OnSuccess, &query);
+    hr = Await(
+        *state_, op, [&] { return query.finished; }, "Setting the input level");
+    if (FAILED(hr))
+        return hr;
+    if (!query.succeeded) {
+        return FailWithContextError(state_->context, "Setting the input level");
+    }
+    return S_OK;
+}
+
+}  // namespace media::gst

@@ -1,0 +1,201 @@
+#include "SampleGrabber.h"
+
+#include <gst/audio/audio.h>
+
+#include <algorithm>
+
+#include "LastError.h"
+
+namespace media::gst {
+
+namespace {
+
+constexpr const char* kDeliveredCaps =
+    "audio/x-raw, format=(string)S16LE, layout=(string)interleaved, channels=(int)[1, 2]";
+constexpr std::uint16_t kDeliveredBits = 16;
+constexpr std::uint16_t kMaxChannels = 2;
+
+using Tap = SampleGrabber::Tap;
+
+double SampleTime(const GstBuffer* buffer) {
+    GstClockTime pts = GST_BUFFER_PTS(buffer);
+    return GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
+}
+
+// Streaming thread. Buffers reach the callback as the source cuts them; a graph
+// that needs buffers of a fixed length gathers them here before the call.
+void Deliver(Tap& tap, GstBuffer* buffer) {
+    ISampleGrabberCB* callback = tap.callback.load(std::memory_order_acquire);
+    if (!callback || !buffer)
+        return;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    callback->SampleCB(SampleTime(buffer), map.data, static_cast<long>(map.size));
+    gst_buffer_unmap(buffer, &map);
+}
+
+void RememberCaps(Tap& tap, GstEvent* event) {
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    std::lock_guard lock(tap.capsMutex);
+    tap.negotiated = CapsHandle::Ref(caps);
+}
+
+GstPadProbeReturn OnConvertedData(GstPad*, GstPadProbeInfo* info, gpointer userData) {
+    Tap& tap = **static_cast<std::shared_ptr<Tap>*>(userData);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        Deliver(tap, GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        gst_buffer_list_foreach(
+            GST_PAD_PROBE_INFO_BUFFER_LIST(info),
+            [](GstBuffer** buffer, guint, gpointer data) -> gboolean {
+                Deliver(*static_cast<Tap*>(data), *buffer);
+                return TRUE;
+            },
+            &tap);
+    } else if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS)
+            RememberCaps(tap, event);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+HRESULT Fail(HRESULT hr, const wchar_t* text) {
+    SetLastError(static_cast<std::uint32_t>(hr), text);
+    return hr;
+}
+
+WaveFormat MakeWaveFormat(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
+    WaveFormat format;
+    format.channels = channels;
+    format.samplesPerSec = rate;
+    format.bitsPerSample = bits;
+    format.blockAlign = static_cast<std::uint16_t>(channels * ((bits + 7) / 8));
+    format.avgBytesPerSec = rate * format.blockAlign;
+    return format;
+}
+
+}  // namespace
+
+bool WaveFormatFromCaps(GstCaps* caps, WaveFormat* format) {
+    if (!caps || !gst_caps_is_fixed(caps))
+        return false;
+    GstAudioInfo info;
+    if (!gst_audio_info_from_caps(&info, caps) || !GST_AUDIO_INFO_IS_INTEGER(&info))
+        return false;
+    *format = MakeWaveFormat(static_cast<std::uint16_t>(GST_AUDIO_INFO_CHANNELS(&info)),
+                             static_cast<std::uint32_t>(GST_AUDIO_INFO_RATE(&info)),
+                             static_cast<std::uint16_t>(GST_AUDIO_INFO_WIDTH(&info)));
+    format->blockAlign = static_cast<std::uint16_t>(GST_AUDIO_INFO_BPF(&info));
+    format->avgBytesPerSec = format->samplesPerSec * format->blockAlign;
+    return true;
+}
+
+SampleGrabber::SampleGrabber() : GstFilter("sample-grabber") {}
+
+std::shared_ptr<SampleGrabber> SampleGrabber::Create() {
+    std::shared_ptr<SampleGrabber> grabber(new SampleGrabber());
+    return grabber->Build() ? grabber : nullptr;
+}
+
+bool SampleGrabber::Build() {
+    auto convert = MakeElement("audioconvert");
+    auto format = MakeElement("capsfilter");
+    if (!AddToBin(convert) || !AddToBin(format))
+        return false;
+    auto caps = CapsHandle::Adopt(gst_caps_from_string(kDeliveredCaps));
+    g_object_set(format.get(), "caps", caps.get(), nullptr);
+    if (!gst_element_link(convert.get(), format.get()))
+        return false;
+
+    input_ = AddStreamPin(L"Input", PinDirection::Input, convert.get(), "sink");
+    auto output = AddStreamPin(L"Output", PinDirection::Output, format.get(), "src");
+    if (!input_ || !output)
+        return false;
+
+    auto converted = PadHandle::Adopt(gst_element_get_static_pad(format.get(), "src"));
+    gst_pad_add_probe(
+        converted.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                     GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        OnConvertedData, new std::shared_ptr<Tap>(tap_),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Tap>*>(data); });
+    return true;
+}
+
+HRESULT SampleGrabber::SetMediaType(const AM_MEDIA_TYPE& type) {
+    requested_ = type;
+    return S_OK;
+}
+
+HRESULT SampleGrabber::SetOneShot(bool oneShot) {
+    oneShot_ = oneShot;
+    return S_OK;
+}
+
+HRESULT SampleGrabber::SetBufferSamples(bool buffer) {
+    bufferSamples_ = buffer;
+    return S_OK;
+}
+
+HRESULT SampleGrabber::SetCallback(ISampleGrabberCB* callback, int whichMethod) {
+    if (whichMethod != 0) {
+        return Fail(E_INVALIDARG, L"The sample grabber calls back with whole samples only");
+    }
+    tap_->callback.store(callback, std::memory_order_release);
+    return S_OK;
+}
+
+bool SampleGrabber::AnnouncedFormat(WaveFormat* format) const {
+    auto caps = CapsHandle::Adopt(gst_pad_peer_query_caps(input_->Pad(), nullptr));
+    if (!caps || gst_caps_is_empty(caps.get()) || gst_caps_is_any(caps.get()))
+        return false;
+    const GstStructure* structure = gst_caps_get_structure(caps.get(), 0);
+    int rate = 0;
+    int channels = 0;
+    if (!gst_structure_has_name(structure, "audio/x-raw") ||
+        !gst_structure_get_int(structure, "rate", &rate) ||
+        !gst_structure_get_int(structure, "channels", &channels) || rate <= 0 || channels <= 0) {
+        return false;
+    }
+    auto delivered = static_cast<std::uint16_t>(std::min<int>(channels, kMaxChannels));
+    *format = MakeWaveFormat(delivered, static_cast<std::uint32_t>(rate), kDeliveredBits);
+    return true;
+}
+
+HRESULT SampleGrabber::GetConnectedMediaType(AM_MEDIA_TYPE* type) {
+    if (!type)
+        return E_POINTER;
+    if (!input_->Peer())
+        return Fail(VFW_E_NOT_CONNECTED, L"The sample grabber is not connected");
+    WaveFormat format;
+    bool known = false;
+    {
+        std::lock_guard lock(tap_->capsMutex);
+        known = WaveFormatFromCaps(tap_->negotiated.get(), &format);
+    }
+    if (!known)
+        known = AnnouncedFormat(&format);
+    if (!known) {
+        return Fail(VFW_E_NOT_CONNECTED,
+                    L"The sample grabber's format is not settled until the graph runs");
+    }
+    *type = AM_MEDIA_TYPE{};
+    type->majortype = MajorType::Audio;
+    type->subtype = SubType::PCM;
+    type->formattype = FormatType::WaveFormatEx;
+    type->hasFormat = true;
+    type->format = format;
+    return S_OK;
+}
+
+void SampleGrabber::PinDisconnected(GstPin& pin) {
+    if (&pin != input_.get())
+        return;
+    std::lock_guard lock(tap_->capsMutex);
+    tap_->negotiated.reset();
+}
+
+}  // namespace media::gst

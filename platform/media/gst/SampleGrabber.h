@@ -1,0 +1,59 @@
+#pragma once
+// The sample grabber: pins "Input" and "Output"; inside, audioconvert and a caps
+// filter turn whatever arrives into interleaved signed 16-bit little-endian PCM
+// at the incoming rate, with at most two channels. A probe on the converted
+// stream hands every buffer to ISampleGrabberCB::SampleCB.
+//
+// GetConnectedMediaType answers the format the grabber delivers: the negotiated
+// format once buffers have flowed (kept after the graph stops, dropped when the
+// input is disconnected), before that the format the connected source announces
+// when it is a fixed one (a capture device), else VFW_E_NOT_CONNECTED.
+//
+// Threads: the callback is called on the streaming thread; the probe there reads
+// the callback pointer (atomic) and stores the negotiated caps (under a mutex),
+// nothing else. All other operations: one thread at a time.
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "GstFilter.h"
+
+namespace media::gst {
+
+class SampleGrabber final : public GstFilter, public ISampleGrabber {
+  public:
+    // Null (last error set) when GStreamer lacks the needed elements.
+    static std::shared_ptr<SampleGrabber> Create();
+
+    HRESULT SetMediaType(const AM_MEDIA_TYPE& type) override;
+    HRESULT SetOneShot(bool oneShot) override;
+    HRESULT SetBufferSamples(bool buffer) override;
+    HRESULT SetCallback(ISampleGrabberCB* callback, int whichMethod) override;
+    HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* type) override;
+
+    void PinDisconnected(GstPin& pin) override;
+
+    // What the streaming thread shares with the grabber. Owned jointly by the
+    // grabber and the probe, so a late buffer never reaches a freed grabber.
+    struct Tap {
+        std::atomic<ISampleGrabberCB*> callback{nullptr};
+        std::mutex capsMutex;
+        CapsHandle negotiated;
+    };
+
+  private:
+    SampleGrabber();
+    bool Build();
+    bool AnnouncedFormat(WaveFormat* format) const;
+
+    std::shared_ptr<Tap> tap_ = std::make_shared<Tap>();
+    std::shared_ptr<GstPin> input_;
+    AM_MEDIA_TYPE requested_;
+    bool oneShot_ = false;
+    bool bufferSamples_ = false;
+};
+
+// The wave format of raw integer audio caps; false for anything else.
+bool WaveFormatFromCaps(GstCaps* caps, WaveFormat* format);
+
+}  // namespace media::gst
