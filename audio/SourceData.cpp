@@ -7,29 +7,41 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Callback.h"
+#include "ErrorReport.h"
+#include "MessageBox.h"
+#include "Pins.h"
+
 SourceData::~SourceData() { ReleaseGraph(); }
+
+void SourceData::ReleaseGraphObjects() {
+    if (pMC) pMC->Stop();
+    pMS.reset();
+    pRC.reset();
+    pBA.reset();
+    pNullRenderer.reset();
+    pMC.reset();
+    pME.reset();
+    pGrabberF.reset();
+    pGB.reset();
+}
+
+void SourceData::AbortGraph() {
+    if (!pGB) return;
+    pGB->Abort();
+    ReleaseGraphObjects();
+}
 
 void SourceData::ReleaseGraph() {
     if (!pGB) return;
     if (pMC) pMC->Stop();
-    pGB->Abort();
-    pBA.reset();
-    pRC.reset();
-    pMS.reset();
-    pNullRenderer.reset();
-    pGrabberF.reset();
-    pME.reset();
-    pMC.reset();
-    pGB.reset();
-}
-
-void SourceData::AddSamples(const std::uint8_t*, long, double) {
-    // Decoding delivers nothing until a file is loaded.
+    AbortGraph();
 }
 
 void SourceData::Clear() {
     if (pMC) pMC->Stop();
     if (DeleteTempFile(displayFile)) DeleteTempFile(wavFile);
+    summary.Delete();
     zoom = kDefaultZoom;
     scrollSample = 0;
     sampleCount = 0;
@@ -38,6 +50,147 @@ void SourceData::Clear() {
     cursorSample = -1;
     selectionStart = -1;
     selectionEnd = -1;
+}
+
+// ---- decoding ---------------------------------------------------------------
+
+namespace {
+
+// The display value of one channel sample: its most significant 16 bits, with
+// unsigned 8-bit samples re-centred on zero.
+std::int16_t DisplayValue(const std::uint8_t* sample, int bytesPerSample) {
+    if (bytesPerSample == 1) return static_cast<std::int16_t>((sample[0] - 128) * 256);
+    const std::uint8_t* top = sample + bytesPerSample - 2;
+    return static_cast<std::int16_t>(top[0] | (top[1] << 8));
+}
+
+bool Fail(const wchar_t* label) {
+    ShowError(label);
+    return false;
+}
+
+}  // namespace
+
+bool SourceData::LoadFile(const wchar_t* name) {
+    progress = 0;
+    if (pGB) {
+        if (pMC) pMC->Stop();
+        pGB->Abort();
+        ReleaseGraphObjects();
+    }
+    fileName = name;
+    bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph();
+    fileName = nullptr;
+    if (!ok) return false;
+    cursorSample = 0;
+    return true;
+}
+
+bool SourceData::BuildDecodeGraph() {
+    peak = -1;
+    std::shared_ptr<media::ISampleGrabber> grabber;
+    auto fail = [this](const wchar_t* label) {
+        AbortGraph();
+        return Fail(label);
+    };
+    if (FAILED(media::CoCreateInstance(media::Clsid::FilterGraph, &pGB)))
+        return fail(L"CoCreateInstance(CLSID_FilterGraph,...)");
+    if (FAILED(media::CoCreateInstance(media::Clsid::SampleGrabber, &pGrabberF)))
+        return fail(L"CoCreateInstance(CLSID_SampleGrabber,...");
+    if (FAILED(pGB->AddFilter(pGrabberF, L"Sample Grabber"))) return fail(L"AddFilter(pGrabberF,...)");
+    if (FAILED(media::QueryInterface(pGrabberF, &grabber)))
+        return fail(L"QueryInterface(IID_ISampleGrabber,...)");
+    if (FAILED(media::QueryInterface(pGB, &pMC))) return fail(L"QueryInterface(IID_IMediaControl,...)");
+    if (FAILED(media::QueryInterface(pGB, &pME))) return fail(L"QueryInterface(IID_IMediaEvent,...)");
+    media::AM_MEDIA_TYPE type;
+    type.majortype = media::MajorType::Audio;
+    type.subtype = media::SubType::PCM;
+    type.formattype = media::FormatType::WaveFormatEx;
+    if (FAILED(grabber->SetMediaType(type))) return fail(L"SetMediaType()");
+    if (FAILED(grabber->SetOneShot(true))) return fail(L"SetOneShot()");
+    if (FAILED(grabber->SetBufferSamples(false))) return fail(L"SetBufferSamples()");
+    CCallback callback(this);
+    if (FAILED(grabber->SetCallback(&callback, 0))) return fail(L"SetCallback()");
+    bool ok = DecodeToEnd(grabber);
+    // The streaming threads end with the graph, before the callback goes.
+    AbortGraph();
+    summary.Finish();
+    FinishWavFile(*this);
+    return ok;
+}
+
+bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabber) {
+    std::shared_ptr<media::IBaseFilter> sourceFilter;
+    if (FAILED(pGB->AddSourceFilter(fileName, L"Source", &sourceFilter)))
+        return Fail(L"AddSourceFilter()");
+    if (FAILED(ConnectFilters(pGB, sourceFilter, pGrabberF, PinErrors::Silent)))
+        return Fail(L"ConnectFilters()");
+    media::AM_MEDIA_TYPE type;
+    if (FAILED(grabber->GetConnectedMediaType(&type))) return Fail(L"GetConnectedMediaType()");
+    if (type.format.channels > 2) {
+        MessageBoxW(L"Sorry! I can't process that file.\nLet me know about this message.", L"Sorry!",
+                    MB_OK);
+        return false;
+    }
+    channels = type.format.channels;
+    sampleRate = type.format.samplesPerSec;
+    blockAlign = type.format.blockAlign;
+    bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
+    if (FAILED(grabber->SetOneShot(false))) return Fail(L"SetOneShot()");
+    if (FAILED(grabber->SetBufferSamples(false))) return Fail(L"SetBufferSamples()");
+    if (FAILED(media::CoCreateInstance(media::Clsid::NullRenderer, &pNullRenderer)))
+        return Fail(L"CoCreateInstance(CLSID_NullRenderer,...)");
+    if (FAILED(pGB->AddFilter(pNullRenderer, L"Null Renderer"))) return Fail(L"AddFilter()");
+    if (FAILED(ConnectFilters(pGB, pGrabberF, pNullRenderer, PinErrors::Silent)))
+        return Fail(L"ConnectFilters()");
+    duration = 0;
+    if (SUCCEEDED(media::QueryInterface(pGB, &pMS))) {
+        std::uint32_t capabilities = media::AM_SEEKING_CanGetDuration;
+        if (pMS->CheckCapabilities(&capabilities) == S_OK && FAILED(pMS->GetDuration(&duration)))
+            duration = 0;
+    }
+    if (FAILED(pMC->Run())) return Fail(L"Run()");
+    std::shared_ptr<media::IMediaFilter> renderer;
+    if (FAILED(media::QueryInterface(pNullRenderer, &renderer)) ||
+        FAILED(renderer->SetSyncSource(nullptr)))
+        return Fail(L"SetSyncSource()");
+    long code = 0;
+    pME->WaitForCompletion(-1, &code);
+    return true;
+}
+
+void SourceData::AddSamples(const std::uint8_t* buffer, long length, double sampleTime) {
+    if (wavFile.IsOpen() && length > 0) WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
+    if (blockAlign == 0 || channels == 0 || bytesPerSample == 0 || length <= 0) return;
+    long frames = length / blockAlign;
+    monoBuffer_.resize(static_cast<std::size_t>(frames));
+    for (long f = 0; f < frames; ++f) {
+        const std::uint8_t* frame = buffer + f * blockAlign;
+        int sum = 0;
+        for (int c = 0; c < channels; ++c) {
+            std::int16_t value = DisplayValue(frame + c * bytesPerSample, bytesPerSample);
+            sum += static_cast<std::int16_t>(value >> (channels - 1));
+        }
+        auto mono = static_cast<std::int16_t>(sum);
+        monoBuffer_[static_cast<std::size_t>(f)] = mono;
+        peak = std::max(peak, std::abs(static_cast<std::int32_t>(mono)));
+    }
+    sampleCount += static_cast<std::int32_t>(frames);
+    if (displayFile.IsOpen() && frames > 0)
+        WriteAll(displayFile.fd, monoBuffer_.data(), static_cast<std::size_t>(frames) * 2);
+    summary.Add(monoBuffer_.data(), monoBuffer_.size());
+    UpdateProgress(sampleTime);
+}
+
+void SourceData::UpdateProgress(double sampleTime) {
+    std::int64_t position = 0;
+    std::int32_t next;
+    if (duration != 0 && pMS && pMS->GetCurrentPosition(&position) == S_OK)
+        next = static_cast<std::int32_t>(sampleTime / (duration * 1e-7) * 100);
+    else
+        next = progress + 1;
+    if (next > 100) next = 0;
+    progress = next;
 }
 
 int SourceData::GetWidth() {
@@ -92,6 +245,75 @@ void SourceData::SetVolume(int position) {
     if (pBA) pBA->put_Volume(volume);
 }
 
+namespace {
+
+// Bucket edges of the plain algorithm: m samples in count consecutive buckets.
+std::vector<std::int64_t> BucketEdges(std::int64_t m, int count) {
+    std::vector<std::int64_t> edges(static_cast<std::size_t>(count) + 1, 0);
+    std::int64_t i = 0;
+    for (int j = 0; j < count; ++j) {
+        std::int64_t r = count - j;
+        std::int64_t end = i + (m - i) / r;
+        if (end > m || r == 1) end = m;
+        edges[static_cast<std::size_t>(j) + 1] = end;
+        i = end;
+    }
+    return edges;
+}
+
+int MaxAbs(const std::int16_t* samples, std::int64_t n) {
+    int value = 0;
+    for (std::int64_t k = 0; k < n; ++k) value = std::max(value, std::abs(static_cast<int>(samples[k])));
+    return value;
+}
+
+}  // namespace
+
+bool SourceData::ReadDisplay(std::int64_t first, std::int64_t count,
+                             std::vector<std::int16_t>* out) const {
+    out->assign(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)), 0);
+    if (out->empty() || !displayFile.IsOpen()) return false;
+    // A short read leaves the rest at zero.
+    return ::pread(displayFile.fd, out->data(), out->size() * 2, first * 2) ==
+           static_cast<ssize_t>(out->size() * 2);
+}
+
+void SourceData::ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
+                                         std::vector<int>* maxima) const {
+    std::vector<std::int16_t> samples;
+    ReadDisplay(scrollSample, edges.back(), &samples);
+    for (std::size_t j = 0; j + 1 < edges.size(); ++j)
+        (*maxima)[j] = MaxAbs(samples.data() + edges[j], edges[j + 1] - edges[j]);
+}
+
+// The inside of each bucket comes from the block summary, its ragged ends from
+// the display file: the same maxima as reading every sample.
+void SourceData::ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
+                                         std::vector<int>* maxima) const {
+    constexpr std::int64_t B = PeakSummary::kBlock;
+    const std::int64_t s = scrollSample;
+    const std::int64_t firstBlock = s / B;
+    std::vector<std::uint16_t> blocks;
+    summary.ReadBlocks(firstBlock, (s + edges.back()) / B, &blocks);
+    std::vector<std::int16_t> raw;
+    for (std::size_t j = 0; j + 1 < edges.size(); ++j) {
+        std::int64_t first = s + edges[j], last = s + edges[j + 1];
+        if (last - first < 2 * B) {
+            ReadDisplay(first, last - first, &raw);
+            (*maxima)[j] = MaxAbs(raw.data(), last - first);
+            continue;
+        }
+        std::int64_t a = (first + B - 1) / B * B, b = last / B * B;
+        ReadDisplay(first, a - first, &raw);
+        int value = MaxAbs(raw.data(), a - first);
+        ReadDisplay(b, last - b, &raw);
+        value = std::max(value, MaxAbs(raw.data(), last - b));
+        for (std::int64_t k = a / B; k < b / B; ++k)
+            value = std::max(value, static_cast<int>(blocks[static_cast<std::size_t>(k - firstBlock)]));
+        (*maxima)[j] = value;
+    }
+}
+
 int SourceData::GetPeaks(short** peaks, int width, int height, double* startSeconds,
                          double* spanSeconds) {
     *startSeconds = 0.0;
@@ -103,27 +325,23 @@ int SourceData::GetPeaks(short** peaks, int width, int height, double* startSeco
     if (visible <= 0) return 0;
     auto n = static_cast<std::int64_t>(width / zoom);
     *spanSeconds = static_cast<double>(n) / sampleCount * duration * 1e-7;
-    std::int64_t m = std::min(visible, n);
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(std::max<std::int64_t>(m, 0)));
-    if (m > 0 && displayFile.IsOpen())
-        ::pread(displayFile.fd, samples.data(), static_cast<std::size_t>(m) * 2,
-                static_cast<off_t>(scrollSample) * 2);
+    std::int64_t m = std::max<std::int64_t>(std::min(visible, n), 0);
     auto count = static_cast<int>(std::ceil(m * zoom));
     if (count > width) count = width;
     if (count <= 0) return 0;
+
+    auto edges = BucketEdges(m, count);
+    std::vector<int> maxima(static_cast<std::size_t>(count), 0);
+    if (summary.Ready() && m > peakSummaryThreshold)
+        ColumnMaximaFromSummary(edges, &maxima);
+    else
+        ColumnMaximaFromSamples(edges, &maxima);
+
     *peaks = new short[static_cast<std::size_t>(count)]();
+    // A silent recording (peak 0) or one that delivered nothing (peak -1) draws flat.
     double scale = peak > 0 ? height / (2.0 * peak) : 0.0;
-    std::int64_t i = 0;
-    for (int j = 0; j < count; ++j) {
-        std::int64_t r = count - j;
-        std::int64_t end = i + (m - i) / r;
-        if (end > m || r == 1) end = m;
-        int value = 0;
-        for (std::int64_t k = i; k < end; ++k)
-            value = std::max(value, std::abs(static_cast<int>(samples[static_cast<std::size_t>(k)])));
-        (*peaks)[j] = static_cast<short>(value * scale);
-        i = end;
-    }
+    for (int j = 0; j < count; ++j)
+        (*peaks)[j] = static_cast<short>(maxima[static_cast<std::size_t>(j)] * scale);
     return count;
 }
 

@@ -5,10 +5,14 @@
 // Threads: AddSamples runs on the decode graph's streaming thread while a file
 // loads; everything else on the UI thread, or on the loading thread during a load.
 #include <cstdint>
+#include <atomic>
 #include <memory>
+
+#include <vector>
 
 #include "IData.h"
 #include "Media.h"
+#include "PeakSummary.h"
 
 class SourceData : public IData {
 public:
@@ -35,6 +39,9 @@ public:
     virtual int GetPeaks(short** peaks, int width, int height, double* startSeconds,
                          double* spanSeconds);
 
+    // Decodes the file into the temporary store and puts the cursor on its first
+    // sample. Blocks until decoding has finished; failures are reported here.
+    bool LoadFile(const wchar_t* fileName);
     void SetSelection(int x1, int x2);
     void ZoomIn(int viewWidth, bool aroundCursor);
     void ZoomOut(int viewWidth, bool aroundCursor);
@@ -43,7 +50,8 @@ public:
     static constexpr double kMaxZoom = 0.5;
     static constexpr double kMinZoom = 0.0001;
 
-    std::int64_t duration = 0;  // 100-ns units; 0 = unknown
+    const wchar_t* fileName = nullptr;  // only while LoadFile runs
+    std::int64_t duration = 0;          // 100-ns units; 0 = unknown
     std::shared_ptr<media::IGraphBuilder> pGB;
     std::shared_ptr<media::IMediaControl> pMC;
     std::shared_ptr<media::IMediaEvent> pME;
@@ -61,9 +69,25 @@ public:
     std::int32_t cursorSample = -1;
     std::int32_t selectionStart = -1;
     std::int32_t selectionEnd = -1;
-    std::int32_t progress = 0;
+    // Written by the streaming thread while a file decodes, read by the UI timer.
+    std::atomic<std::int32_t> progress{0};
+    // Visible spans longer than this many samples are summarised from the block
+    // maxima instead of being read in full.
+    std::int64_t peakSummaryThreshold = 1 << 18;
+    PeakSummary summary;
 
 private:
+    bool BuildDecodeGraph();
+    bool DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabber);
+    void ReleaseGraphObjects();
+    void AbortGraph();
+    void UpdateProgress(double sampleTime);
+    bool ReadDisplay(std::int64_t first, std::int64_t count, std::vector<std::int16_t>* out) const;
+    void ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
+                                 std::vector<int>* maxima) const;
+    void ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
+                                 std::vector<int>* maxima) const;
     std::int32_t ClampSample(double sample) const;
+    std::vector<std::int16_t> monoBuffer_;  // streaming thread only
     void Zoom(int viewWidth, bool aroundCursor, bool in);
 };

@@ -1,6 +1,7 @@
 #include "InputData.h"
 
 #include "ErrorReport.h"
+#include "Pins.h"
 #include "MessageBox.h"
 #include "Tick.h"
 #include "Window.h"
@@ -108,7 +109,7 @@ HRESULT InputData::BuildCaptureGraph() {
         ShowError(L"CreateAndAddGrabber()\n");
         return hr;
     }
-    hr = ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF);
+    hr = ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF, PinErrors::Report);
     if (FAILED(hr)) {
         ShowError(L"ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF)\n");
         return hr;
@@ -124,7 +125,7 @@ HRESULT InputData::BuildCaptureGraph() {
         ShowError(L"pGB->AddFilter(pNullRenderer, L\"Null Renderer\")\n");
         return hr;
     }
-    return ConnectFilters(pGB, pGrabberF, pNullRenderer);
+    return ConnectFilters(pGB, pGrabberF, pNullRenderer, PinErrors::Report);
 }
 
 HRESULT InputData::CreateAndAddGrabber() {
@@ -151,53 +152,6 @@ HRESULT InputData::CreateAndAddGrabber() {
     hr = pGrabber->SetCallback(m_pCallback.get(), 0);
     if (FAILED(hr)) ShowError(L"pGrabber->SetCallback(m_pCallback, 0)\n");
     return hr;
-}
-
-HRESULT GetUnconnectedPin(const std::shared_ptr<IBaseFilter>& filter, PinDirection direction,
-                          std::shared_ptr<IPin>* pin) {
-    pin->reset();
-    std::vector<std::shared_ptr<IPin>> pins;
-    HRESULT hr = filter->EnumPins(&pins);
-    if (FAILED(hr)) {
-        ShowError(L"pFilter->EnumPins(&pEnum)\n");
-        return hr;
-    }
-    for (const auto& candidate : pins) {
-        PinDirection d;
-        if (FAILED(candidate->QueryDirection(&d)) || d != direction) continue;
-        std::shared_ptr<IPin> connected;
-        if (FAILED(candidate->ConnectedTo(&connected))) {
-            *pin = candidate;
-            return S_OK;
-        }
-    }
-    return E_FAIL;
-}
-
-HRESULT ConnectFilters(const std::shared_ptr<IGraphBuilder>& graph,
-                       const std::shared_ptr<IPin>& out,
-                       const std::shared_ptr<IBaseFilter>& destination) {
-    if (!graph || !out || !destination) return E_POINTER;
-    std::shared_ptr<IPin> in;
-    HRESULT hr = GetUnconnectedPin(destination, PinDirection::Input, &in);
-    if (FAILED(hr)) {
-        ShowError(L"GetUnconnectedPin(pDest, PINDIR_INPUT, &pIn)\n");
-        return hr;
-    }
-    return graph->Connect(out, in);
-}
-
-HRESULT ConnectFilters(const std::shared_ptr<IGraphBuilder>& graph,
-                       const std::shared_ptr<IBaseFilter>& source,
-                       const std::shared_ptr<IBaseFilter>& destination) {
-    if (!graph || !source || !destination) return E_POINTER;
-    std::shared_ptr<IPin> out;
-    HRESULT hr = GetUnconnectedPin(source, PinDirection::Output, &out);
-    if (FAILED(hr)) {
-        ShowError(L"GetUnconnectedPin(pSrc, PINDIR_OUTPUT, &pOut)\n");
-        return hr;
-    }
-    return ConnectFilters(graph, out, destination);
 }
 
 HRESULT InputData::FillWavParamField() {
@@ -291,7 +245,7 @@ HRESULT InputData::SetInputDevice(std::int32_t index) {
         ShowError(L"pGB->AddFilter(pFilter, INPUT_DEVICE_NAME)\n");
         return hr;
     }
-    hr = ConnectFilters(pGB, filter, pGrabberF);
+    hr = ConnectFilters(pGB, filter, pGrabberF, PinErrors::Report);
     if (FAILED(hr)) ShowError(L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
     return hr;
 }

@@ -77,14 +77,3 @@ private:
     void ReleaseCaptureGraph();
     void ReleasePlaybackGraph();
 };
-
-// Joins a filter's first free output pin to another's first free input pin,
-// reporting a missing pin through the error report.
-HRESULT ConnectFilters(const std::shared_ptr<media::IGraphBuilder>& graph,
-                       const std::shared_ptr<media::IBaseFilter>& source,
-                       const std::shared_ptr<media::IBaseFilter>& destination);
-HRESULT ConnectFilters(const std::shared_ptr<media::IGraphBuilder>& graph,
-                       const std::shared_ptr<media::IPin>& out,
-                       const std::shared_ptr<media::IBaseFilter>& destination);
-HRESULT GetUnconnectedPin(const std::shared_ptr<media::IBaseFilter>& filter,
-                          media::PinDirection direction, std::shared_ptr<media::IPin>* pin);
