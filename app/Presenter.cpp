@@ -23,6 +23,7 @@ Presenter::Presenter(IView* v, std::unique_ptr<IniReg> store)
     : view(v), settings(std::move(store)) {}
 
 Presenter::~Presenter() {
+    if (loader.joinable()) loader.join();
     // The store goes first; nothing is saved here, only OnClose saves.
     settings.reset();
 }
@@ -356,11 +357,74 @@ void Presenter::OnInputPinChange() {
     view->SelectInputPin(input.m_MonikerList.m_nActivePin);
 }
 
-// ---- arriving with loading, playback and capture ------------------------------
+// ---- loading a narrator file ------------------------------------------------
 
-void Presenter::OnOpenClick() {}
-void Presenter::OnRecentFileDoubleClick() {}
+void Presenter::OnOpenClick() {
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    wchar_t path[IniReg::kPathCapacity] = {};
+    if (!view->AskOpenFileName(path, settings->initialDir.data(), settings->Filter(),
+                               &settings->filterIndex))
+        return;
+    settings->AddRecent(path);
+    RefreshRecentFiles();
+    EnterLoadingSourceData();
+    StartLoading(path);
+}
+
+void Presenter::OnRecentFileDoubleClick() {
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    int i = view->GetSelectedRecentFile();
+    auto path = settings->DuplicateRecent(i);
+    if (!path) {
+        MessageBoxW(L"Sorry, such file doesn't exist...", L"", MB_OK);
+        RefreshRecentFiles();
+        return;
+    }
+    settings->MoveRecentToTop(i);
+    EnterLoadingSourceData();
+    StartLoading(path.get());
+    RefreshRecentFiles();
+}
+
+void Presenter::StartLoading(std::wstring path) {
+    if (state != LOADING_SOURCE_DATA_STATE) return;
+    loadOutcome = LOAD_RUNNING;
+    try {
+        loader = std::thread([this, file = std::move(path)] { LoadSourceFile(file); });
+    } catch (const std::system_error&) {
+        // No thread, no load: the timer finds it failed and brings the window back.
+        loadOutcome = LOAD_FAILED;
+    }
+}
+
+// Runs on the loading thread: it touches source alone, never the view.
+void Presenter::LoadSourceFile(const std::wstring& path) {
+    bool ok = source.LoadFile(path.c_str());
+    loadOutcome.store(ok ? LOAD_SUCCEEDED : LOAD_FAILED, std::memory_order_release);
+}
+
+void Presenter::FinishLoadingIfDone() {
+    int outcome = loadOutcome.load(std::memory_order_acquire);
+    if (outcome == LOAD_RUNNING) return;
+    if (loader.joinable()) loader.join();
+    loadOutcome = LOAD_RUNNING;
+    if (outcome == LOAD_SUCCEEDED) {
+        EnterLoadedSourceData();
+    } else {
+        view->HideProgress();
+        EnterNoSourceData();
+    }
+}
+
+void Presenter::OnTimer() {
+    if (state == LOADING_SOURCE_DATA_STATE) {
+        view->SetProgress(source.progress);
+        FinishLoadingIfDone();
+    }
+}
+
+// ---- arriving with playback and capture -------------------------------------
+
 void Presenter::OnPlayClick() {}
 void Presenter::OnLoopClick() {}
-void Presenter::OnTimer() {}
 void Presenter::OnCaptureEvent() {}

@@ -8,6 +8,8 @@
 // hands to the UI thread before any entry action runs.
 #include <atomic>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "IPresenter.h"
 #include "IView.h"
@@ -77,6 +79,9 @@ private:
     void EnterComparingSourceSample();
     void EnterComparingInputData();
     void RefreshWaveform(bool redraw);
+    void StartLoading(std::wstring path);
+    void LoadSourceFile(const std::wstring& path);
+    void FinishLoadingIfDone();
     void RefreshRecentFiles();
     void ScrollTo(int position);
     void FillInputPins();
@@ -91,4 +96,11 @@ private:
     InputData input;
     int dragAnchor = 0;
     int dragColumn = 0;
+
+    // The loading thread decodes into source and then only reports its outcome;
+    // the UI thread's timer sees it, joins the thread and runs the entry action,
+    // so widgets and the waveform are touched on the UI thread alone.
+    enum LoadOutcome : int { LOAD_RUNNING, LOAD_SUCCEEDED, LOAD_FAILED };
+    std::thread loader;
+    std::atomic<int> loadOutcome{LOAD_RUNNING};
 };

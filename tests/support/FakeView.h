@@ -1,6 +1,7 @@
 #pragma once
 // A recording stand-in for the main window: it keeps what the presenter set and
 // a journal of the calls, in order, for tests to read.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +25,12 @@ public:
     bool maximized = false;
     bool placementReadable = true;
     SIZE waveformSize{600, 200};
+    // What the Open dialog answers: empty = Cancel.
+    std::wstring openPath;
+    int openFilterIndex = 2;
+    std::wstring openFolder = L"/chosen/folder";
+    int progress = -1;
+    int waveformCount = -1;
     int scrollMax = 0, scrollPage = 0, scrollPos = 0, cursorColumn = -1;
 
     void Log(const std::string& entry) { journal.push_back(entry); }
@@ -55,11 +62,21 @@ public:
         return true;
     }
     HWND GetWindowHandle() override { return nullptr; }
-    bool AskOpenFileName(wchar_t*, wchar_t*, const wchar_t*, int*) override { return false; }
+    bool AskOpenFileName(wchar_t* fileName, wchar_t* initialDir, const wchar_t*,
+                         int* filterIndex) override {
+        Log("AskOpenFileName");
+        if (openPath.empty()) return false;
+        openPath.copy(fileName, 259);
+        openFolder.copy(initialDir, 259);
+        initialDir[std::min<std::size_t>(openFolder.size(), 259)] = 0;
+        *filterIndex = openFilterIndex;
+        return true;
+    }
     void Redraw() override { Log("Redraw"); }
     void ResetWaveform(bool redraw) override { Log("ResetWaveform " + B(redraw)); }
     void SetWaveform(short* columns, int count, double, double) override {
         delete[] columns;
+        waveformCount = count;
         Log("SetWaveform " + std::to_string(count));
     }
     void SetScrollRange(int total, int position) override {
@@ -145,7 +162,7 @@ public:
         progressShown = true;
         Log("ShowProgress");
     }
-    void SetProgress(int) override {}
+    void SetProgress(int position) override { progress = position; }
     void HideProgress() override {
         progressShown = false;
         Log("HideProgress");

@@ -1,6 +1,7 @@
 #include "ScriptedMedia.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "LastError.h"
 
@@ -159,6 +160,23 @@ public:
     WaveFormat format;
 };
 
+class ScriptedSourceFilter : public ScriptedFilter {
+public:
+    ScriptedSourceFilter(const std::wstring& name, ScriptedFileSpec fileSpec)
+        : ScriptedFilter("source " + Narrow(name)), spec(std::move(fileSpec)) {
+        AddPin(std::make_shared<ScriptedPin>(L"Output", PinDirection::Output));
+    }
+    ScriptedFileSpec spec;
+};
+
+class ScriptedNullRenderer : public ScriptedFilter, public IMediaFilter {
+public:
+    ScriptedNullRenderer() : ScriptedFilter("Null Renderer") {
+        AddPin(std::make_shared<ScriptedPin>(L"In", PinDirection::Input));
+    }
+    HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
+};
+
 class ScriptedBag : public IPropertyBag {
 public:
     explicit ScriptedBag(const ScriptedDeviceSpec& spec) : spec_(spec) {}
@@ -250,12 +268,16 @@ private:
 class ScriptedGraph : public IGraphBuilder,
                       public IMediaControl,
                       public IMediaEventEx,
-                      public IMediaEventSink {
+                      public IMediaEventSink,
+                      public IMediaSeeking {
 public:
     explicit ScriptedGraph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {
         media_->GraphCreated(+1);
     }
-    ~ScriptedGraph() override { media_->GraphCreated(-1); }
+    ~ScriptedGraph() override {
+        JoinStreaming();
+        media_->GraphCreated(-1);
+    }
 
     HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) override {
         if (!filter) return E_POINTER;
@@ -291,12 +313,22 @@ public:
         UpdateGrabberFormat();
         return S_OK;
     }
-    HRESULT AddSourceFilter(const wchar_t*, const wchar_t*, std::shared_ptr<IBaseFilter>*) override {
-        return E_NOTIMPL;
+    HRESULT AddSourceFilter(const wchar_t* fileName, const wchar_t* name,
+                            std::shared_ptr<IBaseFilter>* filter) override {
+        if (!fileName || !filter) return E_POINTER;
+        auto file = media_->files.find(fileName);
+        if (file == media_->files.end()) {
+            SetLastError(2, L"Resource not found.");
+            return E_FAIL;
+        }
+        auto source = std::make_shared<ScriptedSourceFilter>(file->first, file->second);
+        *filter = source;
+        return AddFilter(source, name);
     }
     HRESULT RenderFile(const wchar_t*, const wchar_t*) override { return E_NOTIMPL; }
     HRESULT Abort() override {
         media_->Log("abort");
+        JoinStreaming();
         return media_->abortResult;
     }
 
@@ -304,6 +336,7 @@ public:
         media_->Log("run");
         if (FAILED(media_->runResult)) return Fail(media_->runResult);
         state_ = FilterState::Running;
+        StartStreaming();
         return S_OK;
     }
     HRESULT Pause() override {
@@ -312,6 +345,7 @@ public:
     }
     HRESULT Stop() override {
         media_->Log("stop");
+        JoinStreaming();
         if (FAILED(media_->stopResult)) return Fail(media_->stopResult);
         state_ = FilterState::Stopped;
         return S_OK;
@@ -324,7 +358,10 @@ public:
 
     HRESULT WaitForCompletion(long, long* code) override {
         if (code) *code = 0;
-        return E_ABORT;
+        if (!streaming_.joinable()) return E_ABORT;
+        JoinStreaming();
+        if (code) *code = completion_;
+        return S_OK;
     }
     HRESULT GetEvent(long* code, std::intptr_t* p1, std::intptr_t* p2, long) override {
         std::lock_guard lock(eventMutex_);
@@ -359,11 +396,68 @@ public:
         return S_OK;
     }
 
+    HRESULT CheckCapabilities(std::uint32_t* capabilities) override {
+        if (!capabilities) return E_POINTER;
+        auto source = Source();
+        std::uint32_t offered = AM_SEEKING_CanGetCurrentPos;
+        if (source && source->spec.duration > 0)
+            offered |= AM_SEEKING_CanGetDuration | AM_SEEKING_CanSeekAbsolute;
+        std::uint32_t asked = *capabilities;
+        *capabilities &= offered;
+        if (*capabilities == asked) return S_OK;
+        return *capabilities ? S_FALSE : E_FAIL;
+    }
+    HRESULT GetDuration(std::int64_t* duration) override {
+        auto source = Source();
+        if (!source || source->spec.duration <= 0) return E_NOTIMPL;
+        *duration = source->spec.duration;
+        return S_OK;
+    }
+    HRESULT GetCurrentPosition(std::int64_t* position) override {
+        *position = 0;
+        return S_OK;
+    }
+    HRESULT SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) override {
+        return E_NOTIMPL;
+    }
+
 private:
     struct Event {
         long code;
         std::intptr_t p1, p2;
     };
+    std::shared_ptr<ScriptedSourceFilter> Source() const {
+        for (auto& filter : filters_)
+            if (auto source = std::dynamic_pointer_cast<ScriptedSourceFilter>(filter)) return source;
+        return nullptr;
+    }
+    std::shared_ptr<ScriptedGrabber> Grabber() const {
+        for (auto& filter : filters_)
+            if (auto grabber = std::dynamic_pointer_cast<ScriptedGrabber>(filter)) return grabber;
+        return nullptr;
+    }
+    // A decode delivers the file's buffers on a thread of its own, as a real
+    // graph's streaming thread would, then queues its ending event.
+    void StartStreaming() {
+        auto source = Source();
+        auto grabber = Grabber();
+        if (!source || !grabber || !grabber->Callback() || streaming_.joinable()) return;
+        streaming_ = std::thread([this, source, callback = grabber->Callback()] {
+            if (media_->beforeDelivery) media_->beforeDelivery();
+            const auto& spec = source->spec;
+            double seconds = 0;
+            for (const auto& buffer : spec.buffers) {
+                callback->SampleCB(seconds, buffer.data(), static_cast<long>(buffer.size()));
+                if (spec.format.avgBytesPerSec)
+                    seconds += static_cast<double>(buffer.size()) / spec.format.avgBytesPerSec;
+            }
+            completion_ = spec.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
+            Notify(completion_, 0, 0);
+        });
+    }
+    void JoinStreaming() {
+        if (streaming_.joinable()) streaming_.join();
+    }
     static HRESULT Fail(HRESULT hr) {
         SetLastError(static_cast<std::uint32_t>(hr), L"scripted graph failure");
         return hr;
@@ -394,10 +488,13 @@ private:
             grabber->FindPin(L"Input", &in);
             if (in && SUCCEEDED(in->ConnectedTo(&peer))) {
                 for (auto& other : filters_) {
-                    auto capture = std::dynamic_pointer_cast<ScriptedCaptureFilter>(other);
-                    if (!capture) continue;
-                    for (auto& p : capture->Pins())
-                        if (p == peer) format = &capture->format;
+                    if (auto capture = std::dynamic_pointer_cast<ScriptedCaptureFilter>(other)) {
+                        for (auto& p : capture->Pins())
+                            if (p == peer) format = &capture->format;
+                    } else if (auto source = std::dynamic_pointer_cast<ScriptedSourceFilter>(other)) {
+                        for (auto& p : source->Pins())
+                            if (p == peer) format = &source->spec.format;
+                    }
                 }
             }
             grabber->SetConnectedFormat(format);
@@ -407,6 +504,8 @@ private:
     std::shared_ptr<ScriptedMedia> media_;
     std::vector<std::shared_ptr<IBaseFilter>> filters_;
     FilterState state_ = FilterState::Stopped;
+    std::thread streaming_;
+    long completion_ = 0;
     std::mutex eventMutex_;
     std::deque<Event> events_;
     HWND window_ = nullptr;
@@ -487,12 +586,9 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
         case Clsid::SampleGrabber:
             *object = std::static_pointer_cast<IBaseFilter>(std::make_shared<ScriptedGrabber>());
             return S_OK;
-        case Clsid::NullRenderer: {
-            auto f = std::make_shared<ScriptedFilter>("Null Renderer");
-            f->AddPin(std::make_shared<ScriptedPin>(L"In", PinDirection::Input));
-            *object = std::static_pointer_cast<IBaseFilter>(f);
+        case Clsid::NullRenderer:
+            *object = std::static_pointer_cast<IBaseFilter>(std::make_shared<ScriptedNullRenderer>());
             return S_OK;
-        }
     }
     return E_NOINTERFACE;
 }

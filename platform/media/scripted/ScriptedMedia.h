@@ -3,6 +3,7 @@
 // behaviour the test scripts, with a journal of what was called. Never used by
 // the program itself.
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,15 @@ struct ScriptedDeviceSpec {
     WaveFormat format{1, 1, 44100, 88200, 2, 16};
 };
 
+// A file the scripted source filter can open: its format and the buffers a
+// decode delivers, in order, on a streaming thread of the graph.
+struct ScriptedFileSpec {
+    WaveFormat format{1, 1, 8000, 16000, 2, 16};
+    std::vector<std::vector<std::uint8_t>> buffers;
+    std::int64_t duration = 0;  // 100-ns units; 0 = unknown
+    bool failMidStream = false;  // an error event instead of the completion
+};
+
 // What a scripted input pin's mixer was told, for tests to read.
 struct MixerRecord {
     bool enabled = false;
@@ -52,6 +62,9 @@ public:
     HRESULT stopResult = S_OK;
     // GetState answers Stopped/Running according to the last Run/Stop unless set.
     HRESULT getStateResult = S_OK;
+    std::map<std::wstring, ScriptedFileSpec> files;
+    // Called on the streaming thread before a decode delivers its first buffer.
+    std::function<void()> beforeDelivery;
 
     // ---- observation ----
     std::vector<std::string> Journal() const;
