@@ -32,10 +32,11 @@ POINTS ToPoints(const QPoint& p) {
     return points;
 }
 
-// Only a plain left button counts for pressing and dragging: no other button and
-// no modifier key.
+// Only a plain left button counts for pressing and dragging: no other button held,
+// and neither Shift nor Ctrl, the keys a mouse message reports with its buttons.
 bool OnlyLeftButton(const QMouseEvent* event) {
-    return event->buttons() == Qt::LeftButton && event->modifiers() == Qt::NoModifier;
+    const Qt::KeyboardModifiers reported = Qt::ShiftModifier | Qt::ControlModifier;
+    return event->buttons() == Qt::LeftButton && (event->modifiers() & reported) == 0;
 }
 
 }  // namespace

@@ -1,11 +1,25 @@
 #include "TimelineDecorator.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+
+#include "TimeAxis.h"
 
 namespace {
 const QColor kStripColour(10, 110, 120);
 const QColor kFrame(0, 0, 0);
+const QColor kInk(0, 0, 0);
+// Ticks hang from the row below the top frame.
+constexpr int kTickTop = 1;
+constexpr int kMajorTickLength = 5;
+constexpr int kMinorTickLength = 3;
 }  // namespace
+
+QFont TimelineDecorator::LabelFont() {
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(12);
+    return font;
+}
 
 TimelineDecorator::TimelineDecorator(int left, int top, int right, int bottom,
                                      std::unique_ptr<IVisualComponent> inner)
@@ -41,6 +55,29 @@ void TimelineDecorator::BuildStrip() {
     frame.setCosmetic(true);
     painter.setPen(frame);
     painter.drawRect(0, 0, width_ - 1, stripHeight_ - 1);
+    if (spanSeconds_ > 0.0)
+        DrawScale(painter);
+}
+
+void TimelineDecorator::DrawScale(QPainter& painter) {
+    const QFont font = LabelFont();
+    const QFontMetrics metrics(font);
+    // The waveform's columns lie inside its frame; the span stretches from the first
+    // column to the last.
+    const std::vector<TimeTick> ticks =
+        ComputeTimeTicks(startSeconds_, spanSeconds_, width_, right_ - left_ - 2,
+                         metrics.horizontalAdvance(QStringLiteral("00:00:00")),
+                         metrics.horizontalAdvance(QStringLiteral("00:00:00,00")));
+    painter.setFont(font);
+    painter.setPen(kInk);
+    const int baseline = kLabelTop + metrics.ascent();
+    // Anything beyond the strip is clipped by the image.
+    for (const TimeTick& tick : ticks) {
+        painter.fillRect(tick.x, kTickTop, 1, kMajorTickLength, kInk);
+        painter.drawText(QPoint(tick.labelLeft, baseline), QString::fromStdWString(tick.label));
+        for (int minor : tick.minorTicks)
+            painter.fillRect(minor, kTickTop, 1, kMinorTickLength, kInk);
+    }
 }
 
 void TimelineDecorator::Draw(QPainter& painter) {

@@ -1,7 +1,8 @@
 #pragma once
 // The time axis: a 20-pixel strip along the top of the waveform whose bottom row is
 // the waveform's top frame row. The strip is cached and rebuilt at the next paint
-// after Reset or SetTimeRange.
+// after Reset or SetTimeRange. Labels and ticks follow ComputeTimeTicks.
+#include <QFont>
 #include <QImage>
 
 #include "Decorator.h"
@@ -23,8 +24,15 @@ class TimelineDecorator : public Decorator {
     double StartSeconds() const { return startSeconds_; }
     double SpanSeconds() const { return spanSeconds_; }
 
+    // The labels' font: a fixed pixel size, so the strip looks the same whatever
+    // the screen's resolution.
+    static QFont LabelFont();
+    // Top of the labels' text cells in the strip.
+    static constexpr int kLabelTop = 3;
+
   private:
     void BuildStrip();
+    void DrawScale(QPainter& painter);
 
     QImage strip_;  // null while no strip is cached
     double startSeconds_ = 0.0;

@@ -1,10 +1,11 @@
 // The oscillogram: the pictures the component chain paints, the cursor and
 // selection rules, and the scroll bar's Windows-like range, page and position.
+// The time axis has its own tests.
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
+#include <array>
 
-#include "ScrollBarDecorator.h"
-#include "TimelineDecorator.h"
 #include "ViewFixture.h"
 #include "VisualComponent.h"
 
@@ -18,7 +19,6 @@ const QRgb kRed = qRgb(255, 0, 0);
 const QRgb kTeal = qRgb(10, 110, 120);
 const QRgb kBackground = qRgb(212, 208, 200);
 const QRgb kHalfWhite = qRgb(127, 127, 127);
-const QRgb kHalfGreen = qRgb(0, 127, 0);
 
 short* Columns(std::initializer_list<short> values) {
     auto* columns = new short[values.size()];
@@ -76,23 +76,6 @@ TEST(VisualComponentPicture, EachColumnIsAStrokeAcrossItsPeakJoinedToTheNext) {
     EXPECT_EQ(image.pixel(5, 10), kGreen);
 }
 
-TEST(VisualComponentPicture, CursorAndBandAreDrawnOverTheCachedPicture) {
-    VisualComponent wave(10, 5, 49, 25);
-    wave.SetColumns(ConstantColumns(38, 2), 38);
-    wave.SetSelection(0, 4);
-    wave.SetCursorColumn(0);
-    const QImage image = Paint(wave);
-    // Band from one pixel right of the frame, last - first wide, top to bottom - 2.
-    EXPECT_EQ(image.pixel(12, 6), kHalfWhite);
-    EXPECT_EQ(image.pixel(14, 5), qRgb(0, 0, 0));  // over the top frame
-    EXPECT_EQ(image.pixel(14, 23), kHalfWhite);
-    EXPECT_EQ(image.pixel(14, 24), kWhite);
-    EXPECT_EQ(image.pixel(15, 6), kWhite);
-    EXPECT_EQ(image.pixel(13, 15), qRgb(0, 0, 127));  // over a stroke
-    // Cursor at column 0: x = left + 1, from top + 1 to bottom - 2.
-    EXPECT_EQ(RowsOf(image, 11, kRed), Range(6, 23));
-}
-
 TEST(VisualComponentPicture, PictureIsKeptUntilReset) {
     VisualComponent wave(0, 0, 19, 9);
     Paint(wave);
@@ -105,45 +88,6 @@ TEST(VisualComponentPicture, PictureIsKeptUntilReset) {
     image = Paint(wave);
     EXPECT_EQ(image.pixel(39, 19), kBlack);
     EXPECT_EQ(image.pixel(30, 15), kWhite);
-}
-
-TEST(TimelinePicture, StripCoversTheWaveformsTopFrameRow) {
-    auto wave = std::make_unique<VisualComponent>(0, 0, 300, 100);
-    VisualComponent* inner = wave.get();
-    TimelineDecorator timeline(0, 0, 300, 100, std::move(wave));
-    timeline.SetBounds(2, 1, 41, 35);
-    SIZE size;
-    timeline.GetDrawingSize(&size);
-    EXPECT_EQ(size.cx, 38);
-    EXPECT_EQ(size.cy, 14);  // rows 20 .. 35 less the frame
-    EXPECT_EQ(inner->HitTest(10, 20), 8);
-    EXPECT_EQ(inner->HitTest(10, 19), -1);
-
-    const QImage image = Paint(timeline);
-    EXPECT_EQ(image.pixel(10, 1), kBlack);
-    EXPECT_EQ(image.pixel(10, 10), kTeal);
-    EXPECT_EQ(image.pixel(2, 10), kBlack);
-    EXPECT_EQ(image.pixel(41, 10), kBlack);
-    EXPECT_EQ(image.pixel(10, 20), kBlack);  // the shared row
-    EXPECT_EQ(image.pixel(10, 21), kWhite);
-}
-
-TEST_F(ViewTest, EmptyOscillogramInTheWindow) {
-    const QImage image = Picture();
-    EXPECT_EQ(image.pixel(2, 2), kBackground);
-    // Time strip 30,40 .. 670,59; waveform 30,59 .. 670,175.
-    EXPECT_EQ(image.pixel(100, 40), kBlack);
-    EXPECT_EQ(image.pixel(100, 50), kTeal);
-    EXPECT_EQ(image.pixel(30, 50), kBlack);
-    EXPECT_EQ(image.pixel(670, 50), kBlack);
-    EXPECT_EQ(image.pixel(100, 59), kBlack);
-    EXPECT_EQ(image.pixel(100, 60), kWhite);
-    EXPECT_EQ(image.pixel(100, 117), kGreen);
-    EXPECT_EQ(image.pixel(31, 117), kGreen);
-    EXPECT_EQ(image.pixel(669, 117), kGreen);
-    EXPECT_EQ(image.pixel(670, 117), kBlack);
-    EXPECT_EQ(image.pixel(100, 175), kBlack);
-    EXPECT_EQ(image.pixel(28, 100), kBackground);
 }
 
 // Pixels of the image inside rect that are clearly green.
@@ -189,34 +133,33 @@ TEST_F(ViewTest, HeaderShowsIconsAndLampsThatFollowTheCycle) {
 }
 
 TEST_F(ViewTest, WaveformCursorAndSelectionInTheWindow) {
+    // Waveform 30,59 .. 670,175 under the strip; column i at x = 31 + i.
     view.SetWaveform(ConstantColumns(600, 10), 600, 0.0, 12.5);
-    view.SetCursorColumn(200);
-    view.SetSelectionColumns(100, 150);
+    view.SetCursorColumn(0);
+    view.SetSelectionColumns(0, 50);
     view.Redraw();
     const QImage image = Picture();
-    // Column i at x = 31 + i: strokes from 117 - 10 to 117 + 10.
-    EXPECT_EQ(RowsOf(image, 41, kBlue), Range(107, 127));
+    // Strokes from 117 - 10 to 117 + 10.
+    EXPECT_EQ(RowsOf(image, 100, kBlue), Range(107, 127));
     EXPECT_EQ(image.pixel(630, 117), kBlue);
     EXPECT_EQ(image.pixel(631, 117), kGreen);  // right of the last column
-    // Cursor at x = 231, rows 60 .. 173.
-    EXPECT_EQ(RowsOf(image, 231, kRed), Range(60, 173));
-    // Band from x 131 to 180: half white, half green, half blue.
-    EXPECT_EQ(image.pixel(140, 80), kHalfWhite);
-    EXPECT_EQ(image.pixel(131, 80), kHalfWhite);
-    EXPECT_EQ(image.pixel(180, 80), kHalfWhite);
-    EXPECT_EQ(image.pixel(181, 80), kWhite);
-    EXPECT_EQ(image.pixel(130, 80), kWhite);
-    EXPECT_EQ(image.pixel(140, 117), qRgb(0, 0, 127));
-    EXPECT_EQ(image.pixel(140, 173), kHalfWhite);
-    EXPECT_EQ(image.pixel(140, 174), kWhite);
-    EXPECT_EQ(image.pixel(140, 59), kBlack);  // the strip's row stays on top
+    // Cursor inside the frame, rows 60 .. 173.
+    EXPECT_EQ(RowsOf(image, 31, kRed), Range(60, 173));
+    // Band from x 31 to 80, rows 59 .. 173, darkening what is under it by half.
+    EXPECT_EQ(image.pixel(32, 80), kHalfWhite);
+    EXPECT_EQ(image.pixel(80, 80), kHalfWhite);
+    EXPECT_EQ(image.pixel(81, 80), kWhite);
+    EXPECT_EQ(image.pixel(40, 117), qRgb(0, 0, 127));
+    EXPECT_EQ(image.pixel(40, 173), kHalfWhite);
+    EXPECT_EQ(image.pixel(40, 174), kWhite);
+    EXPECT_EQ(image.pixel(40, 59), kBlack);  // the strip's row stays on top
 
     view.ClearSelection();
     view.SetCursorColumn(-1);
     view.Redraw();
     const QImage cleared = Picture();
-    EXPECT_EQ(cleared.pixel(140, 80), kWhite);
-    EXPECT_EQ(cleared.pixel(231, 80), kWhite);
+    EXPECT_EQ(cleared.pixel(40, 80), kWhite);
+    EXPECT_EQ(cleared.pixel(31, 80), kWhite);
 }
 
 TEST_F(ViewTest, SelectionNarrowerThanTwoColumnsOrOutsideIsNotShown) {
@@ -257,123 +200,125 @@ TEST_F(ViewTest, CursorAndSelectionNeedAWaveform) {
     view.SetCursorColumn(10);
     view.SetSelectionColumns(10, 100);
     EXPECT_EQ(view.GetCursorColumn(), -1);
-    EXPECT_EQ(Picture().pixel(60, 80), kWhite);
+    QImage image = Picture();
+    // Empty: a bare strip 30,40 .. 670,59 over a white field 30,59 .. 670,175 with
+    // a green centre line.
+    EXPECT_EQ(image.pixel(30, 50), kBlack);
+    EXPECT_EQ(image.pixel(100, 40), kBlack);
+    EXPECT_EQ(image.pixel(31, 43), kTeal);
+    EXPECT_EQ(image.pixel(100, 59), kBlack);
+    EXPECT_EQ(image.pixel(60, 80), kWhite);
+    EXPECT_EQ(image.pixel(31, 117), kGreen);
+    EXPECT_EQ(image.pixel(669, 117), kGreen);
+    EXPECT_EQ(image.pixel(670, 117), kBlack);
+    EXPECT_EQ(image.pixel(100, 175), kBlack);
 
     view.SetWaveform(ConstantColumns(10, 3), 10, 0.0, 1.0);
     view.SetCursorColumn(4);
     EXPECT_EQ(view.GetCursorColumn(), 4);
+    image = Picture();
+    EXPECT_EQ(RowsOf(image, 34, kBlue), Range(114, 120));
+    EXPECT_EQ(image.pixel(31, 43), kBlack);  // the tick of the first label, over column 0
+
     // No columns: the waveform and the time axis are dropped, cursor calls ignored.
     view.SetWaveform(ConstantColumns(10, 3), 0, 0.0, 1.0);
     EXPECT_EQ(view.GetCursorColumn(), -1);
     view.SetCursorColumn(4);
     EXPECT_EQ(view.GetCursorColumn(), -1);
-    view.SetWaveform(nullptr, 0, 0.0, 0.0);
-    view.ResetWaveform(true);
-    EXPECT_EQ(RowsOf(Picture(), 35, kBlue), std::vector<int>());
+    image = Picture();
+    EXPECT_EQ(RowsOf(image, 34, kBlue), std::vector<int>());
+    EXPECT_EQ(image.pixel(31, 43), kTeal);
 }
 
-TEST(ScrollInfoRules, ClampLikeAWindowsScrollBar) {
-    struct Case {
-        ScrollInfo given;
-        ScrollInfo stored;
-    };
-    const std::vector<Case> cases = {
-        {{0, 1, 478, 0}, {0, 1, 2, 0}},  // empty waveform: the thumb fills the bar
-        {{0, 1001, 479, 900}, {0, 1001, 479, 523}},
-        {{0, 1001, 479, -4}, {0, 1001, 479, 0}},
-        {{0, 10, 0, 20}, {0, 10, 0, 10}},  // no page: the last position is the maximum
-        {{0, 10, -3, 5}, {0, 10, 0, 5}},
-        {{5, 3, 2, 1}, {0, 0, 1, 0}},  // minimum above maximum: an empty range
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ClampScrollInfo(c.given), c.stored)
-            << c.given.maximum << " " << c.given.page << " " << c.given.position;
-    }
+// Maximum, page and position as the view reports them.
+std::array<int, 3> ScrollState(View& view) {
+    return {view.GetScrollMaximum(), view.GetScrollPage(), view.GetScrollPosition()};
 }
 
-TEST_F(ViewTest, ScrollRangeIsReadBackAsTheBarKeepsIt) {
+// The QScrollBar's own range is only the span its thumb can travel.
+std::array<int, 3> BarState(const QScrollBar* bar) {
+    return {bar->maximum(), bar->pageStep(), bar->value()};
+}
+
+TEST_F(ViewTest, ScrollRangeAndPageFollowTheWaveformWidth) {
     auto* bar = Control<QScrollBar>("WaveScrollBar");
+    // An empty waveform: range 0..1 under a larger page, so the thumb fills the bar.
     view.SetScrollRange(0, 0);
-    EXPECT_EQ(view.GetScrollMaximum(), 1);
-    EXPECT_EQ(view.GetScrollPage(), 2);
-    EXPECT_EQ(view.GetScrollPosition(), 0);
-    EXPECT_EQ(bar->maximum(), 0);
+    EXPECT_EQ(ScrollState(view), (std::array{1, 2, 0}));
+    EXPECT_EQ(BarState(bar), (std::array{0, 2, 0}));
 
-    // 639 drawable columns: page trunc(0.75 * 639) = 479.
+    // 639 drawable columns: page trunc(0.75 * 639); the position stops at 1001 - 478.
     view.SetScrollRange(1000, 900);
-    EXPECT_EQ(view.GetScrollMaximum(), 1001);
-    EXPECT_EQ(view.GetScrollPage(), 479);
-    EXPECT_EQ(view.GetScrollPosition(), 523);
-    EXPECT_EQ(bar->maximum(), 523);
-    EXPECT_EQ(bar->pageStep(), 479);
-    EXPECT_EQ(bar->value(), 523);
+    EXPECT_EQ(ScrollState(view), (std::array{1001, 479, 523}));
+    EXPECT_EQ(BarState(bar), (std::array{523, 479, 523}));
 
+    ResizeTo(900, 600);  // 839 drawable columns
+    view.SetScrollRange(1000, 900);
+    EXPECT_EQ(ScrollState(view), (std::array{1001, 629, 373}));
+    EXPECT_EQ(BarState(bar), (std::array{373, 629, 373}));
     view.SetScrollPosition(-5);
     EXPECT_EQ(view.GetScrollPosition(), 0);
-    view.SetScrollPosition(300);
-    EXPECT_EQ(view.GetScrollPosition(), 300);
-    EXPECT_EQ(bar->value(), 300);
+    view.SetScrollPosition(5000);
+    EXPECT_EQ(BarState(bar), (std::array{373, 629, 373}));
 
     view.SetScrollRange(-7, 3);
-    EXPECT_EQ(view.GetScrollMaximum(), 0);
-    EXPECT_EQ(view.GetScrollPage(), 1);
-    EXPECT_EQ(view.GetScrollPosition(), 0);
-
+    EXPECT_EQ(ScrollState(view), (std::array{0, 1, 0}));
     view.SetScrollRange(1000, 200);
     view.ResetWaveform(false);
-    EXPECT_EQ(view.GetScrollMaximum(), 1);
-    EXPECT_EQ(view.GetScrollPosition(), 0);
+    EXPECT_EQ(ScrollState(view), (std::array{1, 2, 0}));
 }
 
-TEST_F(ViewTest, ScrollActionsGoToThePresenterWhichMovesTheThumb) {
+// The centre of a part of the scroll bar, in the bar's coordinates.
+QPoint PartOf(const QScrollBar* bar, QStyle::SubControl part) {
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Horizontal;
+    option.state |= QStyle::State_Horizontal;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, part, bar).center();
+}
+
+TEST_F(ViewTest, ScrollBarInputGoesToThePresenterWhichAloneMovesTheThumb) {
     auto* bar = Control<QScrollBar>("WaveScrollBar");
     view.SetScrollRange(1000, 100);
-    presenter.onScrollLine = [&](bool right) {
-        view.SetScrollPosition(view.GetScrollPosition() + (right ? 1 : -1));
+    const auto click = [&](QStyle::SubControl part) {
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, PartOf(bar, part));
     };
+    click(QStyle::SC_ScrollBarAddLine);
+    click(QStyle::SC_ScrollBarSubLine);
+    click(QStyle::SC_ScrollBarAddPage);
+    click(QStyle::SC_ScrollBarSubPage);
+    EXPECT_EQ(presenter.lines, (std::vector<bool>{true, false}));
+    EXPECT_EQ(presenter.pages, (std::vector<bool>{true, false}));
+    // The presenter ignored them all: the thumb has not moved.
+    EXPECT_EQ(bar->value(), 100);
+
     presenter.onScrollPage = [&](bool right) {
-        view.SetScrollPosition(view.GetScrollPosition() + (right ? 1 : -1) * view.GetScrollPage());
+        view.SetScrollPosition(view.GetScrollPosition() + (right ? 7 : -7));
     };
+    click(QStyle::SC_ScrollBarAddPage);
+    EXPECT_EQ(view.GetScrollPosition(), 107);
+    EXPECT_EQ(bar->value(), 107);
 
-    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(presenter.lines, std::vector<bool>{true});
-    EXPECT_EQ(view.GetScrollPosition(), 101);
-    EXPECT_EQ(bar->value(), 101);  // the step is not applied a second time
-    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
-    EXPECT_EQ(presenter.pages, std::vector<bool>{false});
-    EXPECT_EQ(view.GetScrollPosition(), 0);
-    EXPECT_EQ(bar->value(), 0);
-
-    // A presenter that ignores the input leaves the thumb where it was.
-    presenter.onScrollLine = nullptr;
-    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(bar->value(), 0);
-    bar->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(bar->value(), 0);
-}
-
-TEST_F(ViewTest, DraggedThumbIsTrackedAndGoesBackIfNotFollowed) {
-    auto* bar = Control<QScrollBar>("WaveScrollBar");
-    view.SetScrollRange(1000, 100);
-    int tracked = -1;
-    presenter.onScrollThumbTrack = [&] {
-        tracked = view.GetScrollTrackPosition();
-        view.SetScrollPosition(tracked);
-    };
-    bar->setSliderDown(true);
-    bar->setSliderPosition(250);
-    bar->setSliderDown(false);
-    EXPECT_EQ(tracked, 250);
-    EXPECT_EQ(view.GetScrollPosition(), 250);
-    EXPECT_EQ(bar->value(), 250);
-
-    presenter.onScrollThumbTrack = nullptr;
-    bar->setSliderDown(true);
-    bar->setSliderPosition(400);
-    EXPECT_EQ(bar->sliderPosition(), 400);  // the thumb follows the pointer while dragged
-    bar->setSliderDown(false);
-    EXPECT_EQ(bar->value(), 250);
-    EXPECT_EQ(view.GetScrollPosition(), 250);
+    // A dragged thumb follows the pointer and is reported; let go, it returns to
+    // where the presenter put it.
+    std::vector<int> tracked;
+    presenter.onScrollThumbTrack = [&] { tracked.push_back(view.GetScrollTrackPosition()); };
+    const QPoint thumb = PartOf(bar, QStyle::SC_ScrollBarSlider);
+    QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, thumb);
+    QTest::mouseMove(bar, thumb + QPoint(60, 0));
+    ASSERT_FALSE(tracked.empty());
+    EXPECT_GT(tracked.back(), 107 + 30);
+    EXPECT_EQ(bar->sliderPosition(), tracked.back());
+    QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, thumb + QPoint(60, 0));
+    EXPECT_EQ(bar->value(), 107);
+    EXPECT_EQ(view.GetScrollPosition(), 107);
 }
 
 }  // namespace

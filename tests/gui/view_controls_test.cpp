@@ -237,47 +237,46 @@ TEST_F(ViewTest, StatusTextIsShownAndReadable) {
     EXPECT_TRUE(text->text().isEmpty());
 }
 
-TEST_F(ViewTest, OnlyAPlainLeftButtonPressesAndDrags) {
-    QTest::mousePress(Window(), Qt::LeftButton, Qt::ShiftModifier, QPoint(100, 80));
-    QTest::mouseRelease(Window(), Qt::LeftButton, Qt::ShiftModifier, QPoint(100, 80));
-    EXPECT_TRUE(presenter.downs.empty());
-    // A release is always reported.
-    ASSERT_EQ(presenter.ups.size(), 1u);
-
-    QTest::mousePress(Window(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 80));
-    QTest::mouseMove(Window(), QPoint(140, 90));
-    QTest::mouseRelease(Window(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 95));
-    ASSERT_EQ(presenter.downs.size(), 1u);
-    EXPECT_EQ(presenter.downs[0].x, 100);
-    EXPECT_EQ(presenter.downs[0].y, 80);
-    ASSERT_FALSE(presenter.drags.empty());
-    EXPECT_EQ(presenter.drags.back().x, 140);
-    EXPECT_EQ(presenter.drags.back().y, 90);
-    ASSERT_EQ(presenter.ups.size(), 2u);
-    EXPECT_EQ(presenter.ups[1].x, 150);
-
-    const size_t drags = presenter.drags.size();
-    QTest::mousePress(Window(), Qt::RightButton, Qt::NoModifier, QPoint(100, 80));
-    QTest::mouseMove(Window(), QPoint(120, 80));
-    QTest::mouseRelease(Window(), Qt::RightButton, Qt::NoModifier, QPoint(120, 80));
-    EXPECT_EQ(presenter.downs.size(), 1u);
-    EXPECT_EQ(presenter.drags.size(), drags);
-    EXPECT_EQ(presenter.ups.size(), 2u);
+std::vector<std::pair<int, int>> Pairs(const std::vector<POINTS>& points) {
+    std::vector<std::pair<int, int>> pairs;
+    for (const POINTS& p : points)
+        pairs.emplace_back(p.x, p.y);
+    return pairs;
 }
 
-TEST_F(ViewTest, HitTestCoversTheWaveformRectangleWithItsEdges) {
-    // Waveform rectangle at 700 x 400: 30,59 .. 670,175.
-    const auto hit = [&](int x, int y) {
-        POINTS point{static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
-        return view.HitTestWaveform(&point);
-    };
-    EXPECT_EQ(hit(30, 59), 0);
-    EXPECT_EQ(hit(670, 175), 640);
-    EXPECT_EQ(hit(100, 100), 70);
-    EXPECT_EQ(hit(29, 100), -1);
-    EXPECT_EQ(hit(671, 100), -1);
-    EXPECT_EQ(hit(100, 58), -1);
-    EXPECT_EQ(hit(100, 176), -1);
+void Drag(QWidget* window, Qt::KeyboardModifiers keys, Qt::MouseButton button, QPoint from,
+          std::initializer_list<QPoint> through) {
+    QTest::mousePress(window, button, keys, from);
+    for (const QPoint& p : through)
+        QTest::mouseEvent(QTest::MouseMove, window, Qt::NoButton, keys, p);
+    QTest::mouseRelease(window, button, keys, *std::prev(through.end()));
+}
+
+TEST_F(ViewTest, LeftButtonDragIsReportedInClientPointsAlsoOutsideTheWindow) {
+    // The waveform rectangle at 700 x 400 is 30,59 .. 670,175, edges included.
+    Drag(Window(), Qt::NoModifier, Qt::LeftButton, QPoint(30, 59),
+         {QPoint(670, 175), QPoint(671, 176), QPoint(-20, 450)});
+    EXPECT_EQ(Pairs(presenter.downs), (std::vector<std::pair<int, int>>{{30, 59}}));
+    EXPECT_EQ(Pairs(presenter.drags),
+              (std::vector<std::pair<int, int>>{{670, 175}, {671, 176}, {-20, 450}}));
+    EXPECT_EQ(Pairs(presenter.ups), (std::vector<std::pair<int, int>>{{-20, 450}}));
+    std::vector<int> columns;
+    for (const POINTS& p : {presenter.downs[0], presenter.drags[0], presenter.drags[1],
+                            presenter.drags[2], POINTS{29, 100}, POINTS{100, 58}})
+        columns.push_back(view.HitTestWaveform(&p));
+    EXPECT_EQ(columns, (std::vector<int>{0, 640, -1, -1, -1, -1}));
+
+    // With Shift or Ctrl held, or another button, neither press nor drag counts;
+    // a release of the left button always does.
+    presenter.downs.clear();
+    presenter.drags.clear();
+    presenter.ups.clear();
+    Drag(Window(), Qt::ShiftModifier, Qt::LeftButton, QPoint(100, 80), {QPoint(140, 90)});
+    Drag(Window(), Qt::ControlModifier, Qt::LeftButton, QPoint(100, 80), {QPoint(140, 90)});
+    Drag(Window(), Qt::NoModifier, Qt::RightButton, QPoint(100, 80), {QPoint(140, 90)});
+    EXPECT_TRUE(presenter.downs.empty());
+    EXPECT_TRUE(presenter.drags.empty());
+    EXPECT_EQ(presenter.ups.size(), 2u);
 }
 
 TEST_F(ViewTest, TimerTicksOnceArmedAndIsNeverStopped) {
