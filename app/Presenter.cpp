@@ -14,6 +14,14 @@ const wchar_t* const kLoadingText = L"Please wait...";
 const wchar_t* const kLoadedWithSelectionText = L"Click the \"Loop\" button to begin training.";
 const wchar_t* const kLoadedWithoutSelectionText =
     L"Drag your mouse through the oscillogram and select a particular part.";
+const wchar_t* const kPlayingText = L"Click the \"Pause\" button to stop the file playing.";
+const wchar_t* const kListeningText =
+    L"Listen to the narrator. Click \"Pause\" button to stop the process.";
+const wchar_t* const kRecordingText =
+    L"Try to repeat what you have just heard. Click \"Pause\" button to stop the process.";
+const wchar_t* const kComparingText =
+    L"Listen carefully how you and the narrator say the same phrase, check for pronunciation "
+    L"mistakes, compare both variants accurately.";
 
 void Refuse(const wchar_t* text) { MessageBoxW(text, L"Error!", MB_OK); }
 
@@ -196,8 +204,29 @@ void Presenter::EnterLoadingSourceData() {
     state = LOADING_SOURCE_DATA_STATE;
 }
 
+void Presenter::StopNarrator() {
+    if (source.pMC) source.pMC->Stop();
+}
+
+void Presenter::PlaySourceSample() {
+    SIZE size;
+    view->GetWaveformSize(&size);
+    int position;
+    if (HasSelection()) {
+        source.cursorSample = source.selectionStart;
+        position = source.CenterCursor(size.cx);
+    } else {
+        position = source.GetScrollPos();
+    }
+    ScrollTo(position);
+    view->SetListenLamp(true);
+    source.PlaySelection(true);
+}
+
 void Presenter::EnterLoadedSourceData() {
     int s = state;
+    int keptColumn = 0;
+    SIZE size;
     switch (s) {
         case LOADING_SOURCE_DATA_STATE:
             state = CHANGING_STATE;
@@ -207,6 +236,38 @@ void Presenter::EnterLoadedSourceData() {
             state = LOADED_SOURCE_DATA_STATE;
             break;
         case SETTING_CURSOR_AND_SAMPLE_STATE:
+            state = LOADED_SOURCE_DATA_STATE;
+            break;
+        case PLAYING_SOURCE_DATA_STATE:
+            state = CHANGING_STATE;
+            view->SetPlaying(false);
+            source.UpdatePlayback();
+            source.Play(false);
+            view->GetWaveformSize(&size);
+            source.CenterCursor(size.cx);
+            ScrollTo(source.GetScrollPos());
+            state = LOADED_SOURCE_DATA_STATE;
+            break;
+        case LISTENING_SAMPLE_STATE:
+        case COMPARING_SOURCE_SAMPLE_STATE:
+            state = CHANGING_STATE;
+            view->SetLooping(false);
+            keptColumn = source.GetCursorPos() - source.GetScrollPos();
+            source.UpdatePlayback();
+            StopNarrator();
+            ScrollTo(source.GetCursorPos() - keptColumn);
+            state = LOADED_SOURCE_DATA_STATE;
+            break;
+        case RECORDING_INPUT_DATA_STATE:
+            state = CHANGING_STATE;
+            view->SetLooping(false);
+            input.StopCapturing();
+            state = LOADED_SOURCE_DATA_STATE;
+            break;
+        case COMPARING_INPUT_DATA_STATE:
+            state = CHANGING_STATE;
+            view->SetLooping(false);
+            input.Play(false);
             state = LOADED_SOURCE_DATA_STATE;
             break;
         default:
@@ -219,13 +280,85 @@ void Presenter::EnterLoadedSourceData() {
     view->SetStatusText(HasSelection() ? kLoadedWithSelectionText : kLoadedWithoutSelectionText);
 }
 
-// Playing and the training cycle arrive with playback and capture; until then
-// these states cannot be entered.
-void Presenter::EnterPlayingSourceData() {}
-void Presenter::EnterListeningSample() {}
-void Presenter::EnterRecordingInputData() {}
-void Presenter::EnterComparingSourceSample() {}
-void Presenter::EnterComparingInputData() {}
+void Presenter::EnterPlayingSourceData() {
+    if (state == PLAYING_SOURCE_DATA_STATE) {
+        RequestState(LOADED_SOURCE_DATA_STATE);
+        return;
+    }
+    if (state != LOADED_SOURCE_DATA_STATE) return;
+    state = CHANGING_STATE;
+    SIZE size;
+    view->GetWaveformSize(&size);
+    ScrollTo(source.CenterCursor(size.cx));
+    view->SetPlaying(true);
+    view->EnableLoop(false);
+    view->EnableZoomIn(false);
+    view->EnableZoomOut(false);
+    view->EnableOpen(false);
+    source.Play(true);
+    view->SetStatusText(kPlayingText);
+    state = PLAYING_SOURCE_DATA_STATE;
+}
+
+void Presenter::EnterListeningSample() {
+    int s = state;
+    if (s == LOADED_SOURCE_DATA_STATE) {
+        if (!HasSelection()) return;
+        state = CHANGING_STATE;
+        PlaySourceSample();
+        view->EnablePlay(false);
+        view->EnableZoomIn(false);
+        view->EnableZoomOut(false);
+        view->EnableOpen(false);
+        view->SetLooping(true);
+        view->SetStatusText(kListeningText);
+        state = LISTENING_SAMPLE_STATE;
+    } else if (s == COMPARING_INPUT_DATA_STATE) {
+        state = CHANGING_STATE;
+        input.Play(false);
+        PlaySourceSample();
+        view->SetListenLamp(true);
+        view->SetSayLamp(false);
+        view->SetStatusText(kListeningText);
+        state = LISTENING_SAMPLE_STATE;
+    }
+}
+
+void Presenter::EnterRecordingInputData() {
+    if (state != LISTENING_SAMPLE_STATE) return;
+    state = CHANGING_STATE;
+    view->SetListenLamp(false);
+    int keptColumn = source.GetCursorPos() - source.GetScrollPos();
+    source.UpdateSelectionPlayback();
+    StopNarrator();
+    ScrollTo(source.GetCursorPos() - keptColumn);
+    view->SetListenLamp(false);
+    view->SetSayLamp(true);
+    view->SetStatusText(kRecordingText);
+    input.StartCapturing(view->GetWindowHandle());
+    state = RECORDING_INPUT_DATA_STATE;
+}
+
+void Presenter::EnterComparingSourceSample() {
+    if (state != RECORDING_INPUT_DATA_STATE) return;
+    state = CHANGING_STATE;
+    view->SetListenLamp(true);
+    view->SetSayLamp(false);
+    input.StopCapturing();
+    view->SetStatusText(kComparingText);
+    PlaySourceSample();
+    state = COMPARING_SOURCE_SAMPLE_STATE;
+}
+
+void Presenter::EnterComparingInputData() {
+    if (state != COMPARING_SOURCE_SAMPLE_STATE) return;
+    state = CHANGING_STATE;
+    StopNarrator();
+    view->SetListenLamp(true);
+    view->SetSayLamp(false);
+    input.Play(true);
+    state = COMPARING_INPUT_DATA_STATE;
+}
 
 // ---- window housekeeping --------------------------------------------------
 
@@ -416,15 +549,69 @@ void Presenter::FinishLoadingIfDone() {
     }
 }
 
-void Presenter::OnTimer() {
-    if (state == LOADING_SOURCE_DATA_STATE) {
-        view->SetProgress(source.progress);
-        FinishLoadingIfDone();
+// ---- playing and the training cycle ------------------------------------------
+
+void Presenter::OnPlayClick() { EnterPlayingSourceData(); }
+
+void Presenter::OnLoopClick() {
+    switch (state) {
+        case LOADED_SOURCE_DATA_STATE: EnterListeningSample(); break;
+        case LISTENING_SAMPLE_STATE:
+        case RECORDING_INPUT_DATA_STATE:
+        case COMPARING_SOURCE_SAMPLE_STATE:
+        case COMPARING_INPUT_DATA_STATE: EnterLoadedSourceData(); break;
+        default: break;
     }
 }
 
-// ---- arriving with playback and capture -------------------------------------
+// The cursor follows the file with the view centred on it, until the end.
+void Presenter::FollowFilePlayback() {
+    if (!source.UpdatePlayback()) {
+        EnterLoadedSourceData();
+        return;
+    }
+    SIZE size;
+    view->GetWaveformSize(&size);
+    source.CenterCursor(size.cx);
+    ScrollTo(source.GetScrollPos());
+}
 
-void Presenter::OnPlayClick() {}
-void Presenter::OnLoopClick() {}
-void Presenter::OnCaptureEvent() {}
+// The cursor follows the selection and keeps its screen column; true at the end.
+void Presenter::FollowSelectionPlayback() {
+    int keptColumn = source.GetCursorPos() - source.GetScrollPos();
+    if (!source.UpdateSelectionPlayback()) {
+        if (state == LISTENING_SAMPLE_STATE)
+            EnterRecordingInputData();
+        else
+            EnterComparingInputData();
+        return;
+    }
+    ScrollTo(source.GetCursorPos() - keptColumn);
+}
+
+void Presenter::OnTimer() {
+    switch (state) {
+        case LOADING_SOURCE_DATA_STATE:
+            view->SetProgress(source.progress);
+            FinishLoadingIfDone();
+            break;
+        case PLAYING_SOURCE_DATA_STATE: FollowFilePlayback(); break;
+        case LISTENING_SAMPLE_STATE:
+        case COMPARING_SOURCE_SAMPLE_STATE: FollowSelectionPlayback(); break;
+        case COMPARING_INPUT_DATA_STATE:
+            if (input.IsPlaybackFinished()) EnterListeningSample();
+            break;
+        default: break;
+    }
+}
+
+void Presenter::OnCaptureEvent() {
+    if (state != RECORDING_INPUT_DATA_STATE) return;
+    while (input.pME) {
+        long code = 0;
+        std::intptr_t p1 = 0, p2 = 0;
+        if (FAILED(input.pME->GetEvent(&code, &p1, &p2, 0))) break;
+        input.pME->FreeEventParams(code, p1, p2);
+        if (code == media::EC_BUFFERING_DATA && p1 == 0) EnterComparingSourceSample();
+    }
+}

@@ -79,6 +79,10 @@ private:
     void EnterComparingSourceSample();
     void EnterComparingInputData();
     void RefreshWaveform(bool redraw);
+    void PlaySourceSample();
+    void StopNarrator();
+    void FollowSelectionPlayback();
+    void FollowFilePlayback();
     void StartLoading(std::wstring path);
     void LoadSourceFile(const std::wstring& path);
     void FinishLoadingIfDone();

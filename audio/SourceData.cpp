@@ -10,6 +10,7 @@
 #include "Callback.h"
 #include "ErrorReport.h"
 #include "MessageBox.h"
+#include "LastError.h"
 #include "Pins.h"
 
 SourceData::~SourceData() { ReleaseGraph(); }
@@ -79,7 +80,8 @@ bool SourceData::LoadFile(const wchar_t* name) {
         ReleaseGraphObjects();
     }
     fileName = name;
-    bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph();
+    bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph() &&
+              BuildPlaybackGraph();
     fileName = nullptr;
     if (!ok) return false;
     cursorSample = 0;
@@ -230,19 +232,123 @@ int SourceData::CenterCursor(int viewWidth) {
     return GetScrollPos();
 }
 
-void SourceData::Play(bool start) {
-    // Playback arrives with its graph; stopping without one has nothing to stop.
-    if (!start && pMC) pMC->Stop();
+// ---- playback -----------------------------------------------------------------
+
+bool SourceData::BuildPlaybackGraph() {
+    auto refuse = [this](const wchar_t* text, const wchar_t* caption) {
+        MessageBoxW(text, caption, MB_OK);
+        AbortGraph();
+        return false;
+    };
+    if (FAILED(media::CoCreateInstance(media::Clsid::FilterGraph, &pGB)))
+        return refuse(L"Could not create the Filter Graph Manager.", L"Error");
+    if (FAILED(media::QueryInterface(pGB, &pMC)))
+        return refuse(L"Could not create IMediaControl interface.", L"Error");
+    if (FAILED(media::QueryInterface(pGB, &pME)))
+        return refuse(L"Could not create IMediaEvent interface.", L"Error");
+    if (FAILED(pGB->RenderFile(WidenUtf8(wavFile.path).c_str(), nullptr))) {
+        ShowError(L"RenderFile()");
+        AbortGraph();
+        return false;
+    }
+    if (FAILED(media::QueryInterface(pGB, &pMS)))
+        return refuse(L"Could not get IMediaSeeking interface.", L"Error");
+    std::uint32_t capabilities = media::AM_SEEKING_CanSeekAbsolute | media::AM_SEEKING_CanGetDuration;
+    if (pMS->CheckCapabilities(&capabilities) != S_OK)
+        return refuse(L"Sorry! This stream can't seek to an absolute position.\nLet me know about "
+                      L"this message.",
+                      L"Sorry!");
+    duration = 0;
+    if (FAILED(pMS->GetDuration(&duration)))
+        return refuse(L"Sorry! Couldn't get duration for this stream.\nLet me know about this "
+                      L"message.",
+                      L"Sorry!");
+    if (FAILED(media::QueryInterface(pGB, &pBA)))
+        return refuse(L"Sorry! Couldn't get IBasicAudio interface.\nLet me know about thes message.",
+                      L"Sorry!");
+    pBA->put_Volume(volume);
+    long readBack = 0;
+    if (pBA->get_Volume(&readBack) == S_OK) volume = static_cast<std::int32_t>(readBack);
+    std::vector<std::shared_ptr<media::IBaseFilter>> filters;
+    pGB->EnumFilters(&filters);
+    for (const auto& filter : filters) {
+        std::shared_ptr<media::IBasicAudio> audio;
+        std::shared_ptr<media::IReferenceClock> clock;
+        if (SUCCEEDED(media::QueryInterface(filter, &audio)) &&
+            SUCCEEDED(media::QueryInterface(filter, &clock)))
+            pRC = clock;
+    }
+    return true;
 }
 
-bool SourceData::UpdatePlayback() { return false; }
+std::int64_t SourceData::SampleToTime(std::int64_t sample) const {
+    if (sampleCount <= 0) return 0;
+    return static_cast<std::int64_t>(static_cast<double>(sample) / sampleCount * duration);
+}
+
+void SourceData::PlaySpan(std::int64_t begin, std::int64_t end) {
+    if (!pMC || !pMS) return;
+    pMC->Pause();
+    pMS->SetPositions(&begin, media::AM_SEEKING_AbsolutePositioning, &end,
+                      media::AM_SEEKING_AbsolutePositioning);
+    pMC->Run();
+    clockAtStart = 0;
+    if (pRC) pRC->GetTime(&clockAtStart);
+    positionAtStart = begin;
+}
+
+void SourceData::Play(bool start) {
+    if (!start) {
+        if (pMC) pMC->Stop();
+        return;
+    }
+    PlaySpan(SampleToTime(cursorSample), duration);
+}
+
+void SourceData::PlaySelection(bool start) {
+    if (!start) {
+        if (pMC) pMC->Stop();
+        return;
+    }
+    PlaySpan(SampleToTime(selectionStart), SampleToTime(selectionEnd));
+}
+
+// Puts the cursor where the clock says playback is; false when the clock can't
+// be read (the caller then counts the playback as still going).
+bool SourceData::FollowClock(std::int64_t* position) {
+    std::int64_t now = 0;
+    if (!pRC || FAILED(pRC->GetTime(&now)) || duration <= 0) return false;
+    *position = positionAtStart + (now - clockAtStart);
+    double ratio = static_cast<double>(*position) / duration;
+    cursorSample = ratio < 1 ? static_cast<std::int32_t>(ratio * sampleCount) : sampleCount;
+    return true;
+}
+
+bool SourceData::UpdatePlayback() {
+    std::int64_t position = 0;
+    if (!FollowClock(&position)) return true;
+    return duration - position > 1;
+}
+
+bool SourceData::UpdateSelectionPlayback() {
+    std::int64_t position = 0;
+    FollowClock(&position);
+    return selectionEnd - cursorSample > 0;
+}
 
 int SourceData::GetVolume() { return volume / 100 + 100; }
 
 void SourceData::SetVolume(int position) {
     position = std::clamp(position, 0, 100);
+    std::int32_t old = volume;
     volume = (position - 100) * 100;
-    if (pBA) pBA->put_Volume(volume);
+    if (!pBA) return;
+    pBA->put_Volume(volume);
+    long readBack = 0;
+    if (pBA->get_Volume(&readBack) == S_OK)
+        volume = static_cast<std::int32_t>(readBack);
+    else
+        volume = old;
 }
 
 namespace {

@@ -43,6 +43,10 @@ public:
     // sample. Blocks until decoding has finished; failures are reported here.
     bool LoadFile(const wchar_t* fileName);
     void SetSelection(int x1, int x2);
+    // Plays from the selection start to its end; false stops.
+    void PlaySelection(bool start);
+    // Moves the cursor with the playing selection; false once it reached the end.
+    bool UpdateSelectionPlayback();
     void ZoomIn(int viewWidth, bool aroundCursor);
     void ZoomOut(int viewWidth, bool aroundCursor);
 
@@ -78,6 +82,10 @@ public:
 
 private:
     bool BuildDecodeGraph();
+    bool BuildPlaybackGraph();
+    void PlaySpan(std::int64_t begin, std::int64_t end);
+    bool FollowClock(std::int64_t* position);
+    std::int64_t SampleToTime(std::int64_t sample) const;
     bool DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabber);
     void ReleaseGraphObjects();
     void AbortGraph();

@@ -1,6 +1,12 @@
 #include "InputData.h"
 
+#include <chrono>
+#include <cmath>
+#include <thread>
+
 #include "ErrorReport.h"
+#include "LastError.h"
+#include "VoiceActivity.h"
 #include "Pins.h"
 #include "MessageBox.h"
 #include "Tick.h"
@@ -9,7 +15,9 @@
 using namespace media;
 
 namespace {
+constexpr std::uint32_t kStartTimeoutMs = 30000;
 constexpr std::uint32_t kStopTimeoutMs = 20000;
+constexpr std::uint32_t kPlaybackStartTimeoutMs = 20000;
 constexpr long kStatePollMs = 100;
 }  // namespace
 
@@ -180,8 +188,106 @@ HRESULT InputData::FillWavParamField() {
     return S_OK;
 }
 
-void InputData::AddSamples(const std::uint8_t*, long, double) {
-    // Buffers are dropped unless a recording is armed; nothing arms one yet.
+// Polls the graph until it reaches `wanted` or the time runs out, at the
+// designed 100 ms pace even when the graph answers at once.
+bool InputData::WaitForState(const std::shared_ptr<IMediaControl>& control, FilterState wanted,
+                             std::uint32_t started, std::uint32_t timeoutMs) {
+    for (;;) {
+        std::uint32_t asked = GetTickCount();
+        FilterState state;
+        if (control->GetState(kStatePollMs, &state) == S_OK && state == wanted) return true;
+        if (GetTickCount() - started >= timeoutMs) return false;
+        std::uint32_t spent = GetTickCount() - asked;
+        if (spent < static_cast<std::uint32_t>(kStatePollMs))
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStatePollMs - spent));
+    }
+}
+
+HRESULT InputData::StartCapturing(HWND window) {
+    if (m_CaptureState != CAPTURE_READY) return E_FAIL;
+    HRESULT hr = FillWavParamField();
+    if (FAILED(hr)) {
+        ShowError(L"FillWavParamField()\n");
+        return hr;
+    }
+    m_CaptureState = CAPTURE_BUSY;
+    Clear();
+    if (!CreateTempFiles(*this)) return E_FAIL;
+    std::uint32_t started = GetTickCount();
+    hr = pMC->Run();
+    if (hr == S_OK) {
+        m_CaptureState = CAPTURE_ARMED;
+        hr = pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0);
+        if (hr != S_OK) {
+            pMC->Stop();
+            m_CaptureState = CAPTURE_READY;
+        }
+        return hr;
+    }
+    if (WaitForState(pMC, FilterState::Running, started, kStartTimeoutMs) &&
+        pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0) == S_OK) {
+        m_CaptureState = CAPTURE_ARMED;
+        return S_OK;
+    }
+    pMC->Stop();
+    m_CaptureState = CAPTURE_READY;
+    return E_FAIL;
+}
+
+void InputData::Notify(long code, std::intptr_t param1) {
+    if (pMES) pMES->Notify(code, param1, 0);
+}
+
+// The streaming side moves the state on only from the value it saw, so a stop
+// that set CAPTURE_BUSY on the UI thread meanwhile is never overwritten.
+void InputData::AddSamples(const std::uint8_t* buffer, long length, double) {
+    std::int32_t state = m_CaptureState;
+    switch (state) {
+        case CAPTURE_ARMED:
+            if (IsQuietBuffer(buffer, length)) return;
+            if (!m_CaptureState.compare_exchange_strong(state, CAPTURE_BUSY)) return;
+            WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
+            state = CAPTURE_BUSY;
+            if (m_CaptureState.compare_exchange_strong(state, CAPTURE_VOICE))
+                Notify(EC_BUFFERING_DATA, 1);
+            return;
+        case CAPTURE_VOICE:
+            WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
+            if (IsQuietBuffer(buffer, length)) {
+                m_dwQuietSince = GetTickCount();
+                m_CaptureState.compare_exchange_strong(state, CAPTURE_TRAILING);
+            }
+            return;
+        case CAPTURE_TRAILING:
+            WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
+            if (!IsQuietBuffer(buffer, length)) {
+                m_CaptureState.compare_exchange_strong(state, CAPTURE_VOICE);
+            } else if (GetTickCount() - m_dwQuietSince >= m_dwHoldTime &&
+                       m_CaptureState.compare_exchange_strong(state, CAPTURE_READY)) {
+                Notify(EC_BUFFERING_DATA, 0);
+            }
+            return;
+        default:
+            return;
+    }
+}
+
+bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
+    if (channels == 0 || bytesPerSample == 0 || blockAlign == 0 || length <= 0) return true;
+    BandSplitState splitter(sampleRate);
+    double accumulator = 0;
+    for (long position = 0; position + blockAlign <= length; position += blockAlign) {
+        double sum = 0;
+        const std::uint8_t* sample = buffer + position;
+        for (int c = 0; c < channels; ++c, sample += bytesPerSample) {
+            std::uint32_t raw = 0;
+            for (int k = 0; k < bytesPerSample; ++k) raw |= static_cast<std::uint32_t>(sample[k]) << (8 * k);
+            auto value = static_cast<std::int32_t>(raw << m_nSignShift) >> m_nSignShift;
+            sum += value;
+        }
+        accumulator += std::fabs(splitter.Process(sum / channels)) / length;
+    }
+    return static_cast<std::int64_t>(accumulator) < m_nThreshold;
 }
 
 HRESULT InputData::StopCapturing() {
@@ -195,13 +301,9 @@ HRESULT InputData::StopCapturing() {
         return S_OK;
     }
     std::uint32_t started = GetTickCount();
-    if (pMC->Stop() != S_OK) {
-        while (!(pMC->GetState(kStatePollMs, &state) == S_OK && state == FilterState::Stopped)) {
-            if (GetTickCount() - started >= kStopTimeoutMs) {
-                m_CaptureState = previous;
-                return E_FAIL;
-            }
-        }
+    if (pMC->Stop() != S_OK && !WaitForState(pMC, FilterState::Stopped, started, kStopTimeoutMs)) {
+        m_CaptureState = previous;
+        return E_FAIL;
     }
     HRESULT hr = FillWavParamField();
     if (FAILED(hr)) {
@@ -310,12 +412,60 @@ void InputData::Clear() {
 }
 
 void InputData::Play(bool start) {
-    // Playing the learner's take arrives with the training cycle; stopping is needed now
-    // because clearing the object must end any playback first.
-    if (start || !pGBP) return;
+    if (start) {
+        if (!pGBP && FAILED(StartPlayback())) ReleasePlaybackGraph();
+        return;
+    }
+    if (!pGBP) return;
     if (pMCP) pMCP->Stop();
     pGBP->Abort();
     ReleasePlaybackGraph();
+}
+
+HRESULT InputData::StartPlayback() {
+    if (pGBP) {
+        if (pMCP) pMCP->Stop();
+        pGBP->Abort();
+        ReleasePlaybackGraph();
+    }
+    HRESULT hr = CoCreateInstance(Clsid::FilterGraph, &pGBP);
+    if (FAILED(hr)) {
+        ShowError(L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
+                  L"IID_IGraphBuilder, (void **)&pGBP)\n");
+        return hr;
+    }
+    if (FAILED(hr = QueryInterface(pGBP, &pMCP))) {
+        ShowError(L"pGBP->QueryInterface(IID_IMediaControl, (void **)&pMCP)\n");
+        return hr;
+    }
+    if (FAILED(hr = QueryInterface(pGBP, &pMEP))) {
+        ShowError(L"pGBP->QueryInterface(IID_IMediaEvent, (void **)&pMEP)\n");
+        return hr;
+    }
+    if (pGBP->RenderFile(WidenUtf8(wavFile.path).c_str(), nullptr) != S_OK) return E_FAIL;
+    if (FAILED(hr = QueryInterface(pGBP, &pBAP))) {
+        ShowError(L"pGBP->QueryInterface(IID_IBasicAudio, (void **)&pBAP)\n");
+        return hr;
+    }
+    pBAP->put_Volume(volume);
+    long readBack = 0;
+    if (pBAP->get_Volume(&readBack) == S_OK) volume = static_cast<std::int32_t>(readBack);
+    std::uint32_t started = GetTickCount();
+    if (pMCP->Run() == S_OK) return S_OK;
+    return WaitForState(pMCP, FilterState::Running, started, kPlaybackStartTimeoutMs) ? S_OK : E_FAIL;
+}
+
+bool InputData::IsPlaybackFinished() {
+    if (!pGBP) return true;
+    long code = 0;
+    std::intptr_t p1 = 0, p2 = 0;
+    if (pMEP->GetEvent(&code, &p1, &p2, 0) != S_OK) return false;
+    pMEP->FreeEventParams(code, p1, p2);
+    if (code != EC_COMPLETE) return false;
+    pMCP->Stop();
+    pGBP->Abort();
+    ReleasePlaybackGraph();
+    return true;
 }
 
 void InputData::ReleasePlaybackGraph() {

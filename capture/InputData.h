@@ -45,7 +45,14 @@ public:
 
     HRESULT InitCapture();
     void ShutdownCapture();
+    // Runs the capture graph and arms the voice-activated recording; the graph
+    // notifies `window` when it has events.
+    HRESULT StartCapturing(HWND window);
     HRESULT StopCapturing();
+    // One event of the learner's playback per call; true when none is under way.
+    bool IsPlaybackFinished();
+    // The voice test: true when the buffer's mean level is below the threshold.
+    bool IsQuietBuffer(const std::uint8_t* buffer, long length) const;
     HRESULT SetInputDevice(std::int32_t index);
     HRESULT SetInputPin(std::int32_t index);
     HRESULT EnumInputDevices();
@@ -67,12 +74,17 @@ public:
     std::int32_t m_nSignShift = 0;
     std::int32_t m_nThreshold = 0;
     std::uint32_t m_dwHoldTime = 0;
-    std::uint32_t m_dwQuietSince = 0;
+    std::uint32_t m_dwQuietSince = 0;  // streaming thread only
 
 private:
     HRESULT BuildCaptureGraph();
     HRESULT CreateAndAddGrabber();
     HRESULT FillWavParamField();
+    HRESULT StartPlayback();
+    static bool WaitForState(const std::shared_ptr<media::IMediaControl>& control,
+                             media::FilterState wanted, std::uint32_t started,
+                             std::uint32_t timeoutMs);
+    void Notify(long code, std::intptr_t param1);
     void DetachCaptureFilters();
     void ReleaseCaptureGraph();
     void ReleasePlaybackGraph();

@@ -80,14 +80,24 @@ public:
         Log("SetWaveform " + std::to_string(count));
     }
     void SetScrollRange(int total, int position) override {
+        scrollMax = total + 1;
+        scrollPos = std::clamp(position, 0, scrollMax);
         Log("SetScrollRange " + std::to_string(total) + " " + std::to_string(position));
     }
-    void SetScrollPosition(int position) override { scrollPos = position; }
+    void SetScrollPosition(int position) override {
+        scrollPos = std::clamp(position, 0, std::max(scrollMax, 0));
+    }
     void SetCursorColumn(int column) override { cursorColumn = column; }
+    int selectionFirst = -1, selectionLast = -1;
     void SetSelectionColumns(int first, int last) override {
+        selectionFirst = first;
+        selectionLast = last;
         Log("SetSelectionColumns " + std::to_string(first) + " " + std::to_string(last));
     }
-    void ClearSelection() override { Log("ClearSelection"); }
+    void ClearSelection() override {
+        selectionFirst = selectionLast = -1;
+        Log("ClearSelection");
+    }
     SIZE* GetWaveformSize(SIZE* size) override {
         *size = waveformSize;
         return size;
@@ -97,8 +107,17 @@ public:
     int GetScrollPosition() override { return scrollPos; }
     int GetScrollTrackPosition() override { return scrollPos; }
     int GetCursorColumn() override { return cursorColumn; }
-    int HitTestWaveform(const POINTS*) override { return -1; }
-    void SetPlaying(bool p) override { playing = p; }
+    // The waveform starts at client x = 0 and spans waveformSize.
+    int HitTestWaveform(const POINTS* point) override {
+        return point->x >= 0 && point->x < waveformSize.cx && point->y >= 0 &&
+                       point->y < waveformSize.cy
+                   ? point->x
+                   : -1;
+    }
+    void SetPlaying(bool p) override {
+        playing = p;
+        Log(std::string("SetPlaying ") + B(p));
+    }
     void SetLooping(bool l) override {
         looping = l;
         listenLamp = l;

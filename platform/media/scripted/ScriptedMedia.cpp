@@ -177,6 +177,35 @@ public:
     HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
 };
 
+// What RenderFile puts at the end of a playback graph: the audio renderer, with
+// the volume and the clock.
+class ScriptedRenderer : public ScriptedFilter, public IBasicAudio, public IReferenceClock {
+public:
+    ScriptedRenderer(std::shared_ptr<ScriptedMedia> media, std::wstring file)
+        : ScriptedFilter("Audio Renderer"), media_(std::move(media)), file_(std::move(file)) {
+        AddPin(std::make_shared<ScriptedPin>(L"Audio Input pin", PinDirection::Input));
+    }
+    HRESULT put_Volume(long volume) override {
+        volume_ = std::clamp(volume, -10000L, 0L);
+        media_->UpdatePlayback(file_, [&](auto& p) { p.volume = volume_; });
+        return S_OK;
+    }
+    HRESULT get_Volume(long* volume) override {
+        if (!media_->volumeReadable) return E_NOTIMPL;
+        *volume = volume_;
+        return S_OK;
+    }
+    HRESULT GetTime(std::int64_t* time) override {
+        *time = media_->clock;
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<ScriptedMedia> media_;
+    std::wstring file_;
+    long volume_ = 0;
+};
+
 class ScriptedBag : public IPropertyBag {
 public:
     explicit ScriptedBag(const ScriptedDeviceSpec& spec) : spec_(spec) {}
@@ -269,7 +298,9 @@ class ScriptedGraph : public IGraphBuilder,
                       public IMediaControl,
                       public IMediaEventEx,
                       public IMediaEventSink,
-                      public IMediaSeeking {
+                      public IMediaSeeking,
+                      public IBasicAudio,
+                      public std::enable_shared_from_this<ScriptedGraph> {
 public:
     explicit ScriptedGraph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {
         media_->GraphCreated(+1);
@@ -325,7 +356,16 @@ public:
         *filter = source;
         return AddFilter(source, name);
     }
-    HRESULT RenderFile(const wchar_t*, const wchar_t*) override { return E_NOTIMPL; }
+    HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
+        if (!file) return E_POINTER;
+        media_->Log("render " + Narrow(file));
+        if (FAILED(media_->renderFileResult)) return Fail(media_->renderFileResult);
+        rendered_ = file;
+        renderer_ = std::make_shared<ScriptedRenderer>(media_, rendered_);
+        filters_.push_back(renderer_);
+        media_->Rendered(rendered_, std::static_pointer_cast<IMediaEventSink>(shared_from_this()));
+        return S_OK;
+    }
     HRESULT Abort() override {
         media_->Log("abort");
         JoinStreaming();
@@ -336,6 +376,7 @@ public:
         media_->Log("run");
         if (FAILED(media_->runResult)) return Fail(media_->runResult);
         state_ = FilterState::Running;
+        if (renderer_) media_->UpdatePlayback(rendered_, [](auto& p) { p.running = true; });
         StartStreaming();
         return S_OK;
     }
@@ -346,6 +387,7 @@ public:
     HRESULT Stop() override {
         media_->Log("stop");
         JoinStreaming();
+        if (renderer_) media_->UpdatePlayback(rendered_, [](auto& p) { p.running = false; });
         if (FAILED(media_->stopResult)) return Fail(media_->stopResult);
         state_ = FilterState::Stopped;
         return S_OK;
@@ -402,12 +444,17 @@ public:
         std::uint32_t offered = AM_SEEKING_CanGetCurrentPos;
         if (source && source->spec.duration > 0)
             offered |= AM_SEEKING_CanGetDuration | AM_SEEKING_CanSeekAbsolute;
+        if (renderer_) offered = media_->seekingCapabilities;
         std::uint32_t asked = *capabilities;
         *capabilities &= offered;
         if (*capabilities == asked) return S_OK;
         return *capabilities ? S_FALSE : E_FAIL;
     }
     HRESULT GetDuration(std::int64_t* duration) override {
+        if (renderer_) {
+            *duration = media_->renderedDuration;
+            return *duration > 0 ? S_OK : E_FAIL;
+        }
         auto source = Source();
         if (!source || source->spec.duration <= 0) return E_NOTIMPL;
         *duration = source->spec.duration;
@@ -417,9 +464,17 @@ public:
         *position = 0;
         return S_OK;
     }
-    HRESULT SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) override {
-        return E_NOTIMPL;
+    HRESULT SetPositions(std::int64_t* current, std::uint32_t, std::int64_t* stop,
+                         std::uint32_t) override {
+        if (!renderer_) return E_NOTIMPL;
+        media_->UpdatePlayback(rendered_, [&](auto& p) {
+            p.start = current ? *current : -1;
+            p.stop = stop ? *stop : -1;
+        });
+        return S_OK;
     }
+    HRESULT put_Volume(long volume) override { return renderer_ ? renderer_->put_Volume(volume) : E_NOTIMPL; }
+    HRESULT get_Volume(long* volume) override { return renderer_ ? renderer_->get_Volume(volume) : E_NOTIMPL; }
 
 private:
     struct Event {
@@ -506,6 +561,8 @@ private:
     FilterState state_ = FilterState::Stopped;
     std::thread streaming_;
     long completion_ = 0;
+    std::wstring rendered_;
+    std::shared_ptr<ScriptedRenderer> renderer_;
     std::mutex eventMutex_;
     std::deque<Event> events_;
     HWND window_ = nullptr;
@@ -546,6 +603,35 @@ MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
 int ScriptedMedia::LiveGraphs() const {
     std::lock_guard lock(mutex_);
     return liveGraphs_;
+}
+
+ScriptedMedia::Playback ScriptedMedia::LastPlayback(const std::wstring& file) const {
+    std::lock_guard lock(mutex_);
+    auto it = playbacks_.find(file);
+    return it == playbacks_.end() ? Playback{} : it->second;
+}
+
+void ScriptedMedia::Rendered(const std::wstring& file, std::weak_ptr<IMediaEventSink> graph) {
+    std::lock_guard lock(mutex_);
+    playbacks_[file] = Playback{file};
+    rendered_.emplace_back(file, std::move(graph));
+}
+
+void ScriptedMedia::UpdatePlayback(const std::wstring& file,
+                                   const std::function<void(Playback&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(playbacks_[file]);
+}
+
+void ScriptedMedia::NotifyRendered(const std::wstring& file, long code) {
+    std::vector<std::shared_ptr<IMediaEventSink>> graphs;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [name, graph] : rendered_)
+            if (name == file)
+                if (auto live = graph.lock()) graphs.push_back(live);
+    }
+    for (auto& graph : graphs) graph->Notify(code, 0, 0);
 }
 
 void ScriptedMedia::Log(const std::string& entry) {

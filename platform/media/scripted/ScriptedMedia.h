@@ -2,6 +2,7 @@
 // A deterministic media backend for unit tests: devices, pins and graphs whose
 // behaviour the test scripts, with a journal of what was called. Never used by
 // the program itself.
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -65,6 +66,23 @@ public:
     std::map<std::wstring, ScriptedFileSpec> files;
     // Called on the streaming thread before a decode delivers its first buffer.
     std::function<void()> beforeDelivery;
+    // Playback: what RenderFile answers, the renderers' clock (100 ns) and what
+    // the last rendered graph was told.
+    HRESULT renderFileResult = S_OK;
+    std::int64_t renderedDuration = 10000000;
+    std::uint32_t seekingCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration |
+                                        AM_SEEKING_CanGetCurrentPos;
+    bool volumeReadable = true;
+    std::atomic<std::int64_t> clock{0};
+    struct Playback {
+        std::wstring file;
+        std::int64_t start = -1, stop = -1;
+        long volume = 0;
+        bool running = false;
+    };
+    Playback LastPlayback(const std::wstring& file) const;
+    // Queues an event on every graph that rendered `file` (e.g. its completion).
+    void NotifyRendered(const std::wstring& file, long code);
 
     // ---- observation ----
     std::vector<std::string> Journal() const;
@@ -77,6 +95,8 @@ public:
 
     // internal
     void Log(const std::string& entry);
+    void Rendered(const std::wstring& file, std::weak_ptr<IMediaEventSink> graph);
+    void UpdatePlayback(const std::wstring& file, const std::function<void(Playback&)>& change);
     MixerRecord& MixerRef(int device, int pin);
     void GraphCreated(int delta);
 
@@ -85,6 +105,8 @@ private:
     std::vector<std::string> journal_;
     std::map<std::pair<int, int>, MixerRecord> mixers_;
     int liveGraphs_ = 0;
+    std::map<std::wstring, Playback> playbacks_;
+    std::vector<std::pair<std::wstring, std::weak_ptr<IMediaEventSink>>> rendered_;
 };
 
 // Installs a fresh scripted backend as the media factory and returns it.
