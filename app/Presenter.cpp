@@ -590,6 +590,12 @@ void Presenter::FollowSelectionPlayback() {
 }
 
 void Presenter::OnTimer() {
+    // A narrator playback that broke down is reported once; its cursor then
+    // stands still until Pause.
+    if ((state == PLAYING_SOURCE_DATA_STATE || state == LISTENING_SAMPLE_STATE ||
+         state == COMPARING_SOURCE_SAMPLE_STATE) &&
+        source.TakePlaybackError())
+        ShowError(L"Playback");
     switch (state) {
         case LOADING_SOURCE_DATA_STATE:
             view->SetProgress(source.progress);
@@ -613,5 +619,7 @@ void Presenter::OnCaptureEvent() {
         if (FAILED(input.pME->GetEvent(&code, &p1, &p2, 0))) break;
         input.pME->FreeEventParams(code, p1, p2);
         if (code == media::EC_BUFFERING_DATA && p1 == 0) EnterComparingSourceSample();
+        // A device or server lost mid-recording: say so; the cycle waits for Pause.
+        if (code == media::EC_ERRORABORT) ShowError(L"Recording");
     }
 }

@@ -336,6 +336,18 @@ bool SourceData::UpdateSelectionPlayback() {
     return selectionEnd - cursorSample > 0;
 }
 
+bool SourceData::TakePlaybackError() {
+    if (!pME) return false;
+    bool failed = false;
+    long code = 0;
+    std::intptr_t p1 = 0, p2 = 0;
+    while (pME->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+        pME->FreeEventParams(code, p1, p2);
+        if (code == media::EC_ERRORABORT) failed = true;
+    }
+    return failed;
+}
+
 int SourceData::GetVolume() { return volume / 100 + 100; }
 
 void SourceData::SetVolume(int position) {

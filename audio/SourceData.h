@@ -47,6 +47,9 @@ public:
     void PlaySelection(bool start);
     // Moves the cursor with the playing selection; false once it reached the end.
     bool UpdateSelectionPlayback();
+    // Drains the playback graph's events; true when one reported a failure (the
+    // last error then describes it).
+    bool TakePlaybackError();
     void ZoomIn(int viewWidth, bool aroundCursor);
     void ZoomOut(int viewWidth, bool aroundCursor);
 

@@ -461,6 +461,8 @@ bool InputData::IsPlaybackFinished() {
     std::intptr_t p1 = 0, p2 = 0;
     if (pMEP->GetEvent(&code, &p1, &p2, 0) != S_OK) return false;
     pMEP->FreeEventParams(code, p1, p2);
+    // A take that breaks off is reported; the cycle then waits for Pause.
+    if (code == EC_ERRORABORT) ShowError(L"Playback");
     if (code != EC_COMPLETE) return false;
     pMCP->Stop();
     pGBP->Abort();

@@ -270,3 +270,29 @@ TEST_F(TrainingTest, ZoomAndScrollActOnlyInTheLoadedState) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TrainingTest, BrokenDownPlaybackAndRecordingAreReportedAndPauseStillWorks) {
+    Select(50, 150);
+    presenter->OnLoopClick();
+    media->NotifyRendered(narratorWav, media::EC_ERRORABORT);
+    presenter->OnTimer();
+    presenter->OnTimer();
+    ASSERT_EQ(messages.Texts().size(), 1u);
+    EXPECT_THAT(messages.Texts()[0], ::testing::StartsWith(L"Playback failed with error"));
+    EXPECT_EQ(presenter->State(), LISTENING_SAMPLE_STATE);
+
+    Elapse(3 * kSecond);
+    presenter->OnTimer();
+    ASSERT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE);
+    presenter->Input().pMES->Notify(media::EC_ERRORABORT, E_FAIL, 0);
+    presenter->OnCaptureEvent();
+    ASSERT_EQ(messages.Texts().size(), 2u);
+    EXPECT_THAT(messages.Texts()[1], ::testing::StartsWith(L"Recording failed with error"));
+    EXPECT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE) << "the cycle waits";
+    presenter->OnLoopClick();
+    EXPECT_EQ(presenter->State(), LOADED_SOURCE_DATA_STATE);
+}
+
+}  // namespace

@@ -172,10 +172,13 @@ TEST_F(CaptureTest, LearnersPlaybackTakesOneEventPerCall) {
     EXPECT_EQ(input->pGBP, nullptr);
     EXPECT_TRUE(input->IsPlaybackFinished());
 
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_THAT(messages.Texts()[0], ::testing::StartsWith(L"Playback failed with error"));
+
     media->renderFileResult = E_FAIL;
     input->Play(true);
     EXPECT_EQ(input->pGBP, nullptr) << "a take that can't be rendered counts as played";
-    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(messages.Messages().size(), 1u);
 }
 
 }  // namespace
