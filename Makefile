@@ -1,0 +1,21 @@
+# Sayalike's two set-up commands:
+#   make run    installs what is missing, builds an optimised program in build/ and starts it
+#   make test   installs what is missing, builds everything and runs every test tier
+# Also: make bench (start-up figures), make clean.
+.PHONY: run test bench clean
+MAKEFLAGS += --no-print-directory
+
+run:
+	bash scripts/bootstrap
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSAYALIKE_SANITIZE=OFF -DSAYALIKE_UNIT_ONLY=OFF
+	cmake --build build -j 2 --target sayalike
+	bash scripts/run
+
+test:
+	bash scripts/test
+
+bench:
+	bash scripts/bench
+
+clean:
+	rm -rf build build-asan
