@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BusErrors.h"
 #include "LastError.h"
+#include "SourceFilter.h"
 
 namespace media::gst {
 
@@ -29,40 +31,13 @@ FilterState ToFilterState(GstState state) {
     }
 }
 
-// "Internal data stream error." says little on its own; GStreamer puts the
-// reason on the last line of the debug text.
-std::string ErrorText(const GError* error, const gchar* debug) {
-    std::string text = error && error->message ? error->message : "Unknown streaming error";
-    if (!debug)
-        return text;
-    std::string detail = debug;
-    auto lastLine = detail.find_last_of('\n');
-    if (lastLine != std::string::npos)
-        detail = detail.substr(lastLine + 1);
-    if (detail.find("reason") != std::string::npos || detail.find(':') == std::string::npos) {
-        if (!detail.empty() && text.find(detail) == std::string::npos)
-            text += " (" + detail + ")";
-    }
-    return text;
-}
-
-void RecordBusError(GstMessage* message, EventQueue& events) {
-    GError* rawError = nullptr;
-    gchar* rawDebug = nullptr;
-    gst_message_parse_error(message, &rawError, &rawDebug);
-    ErrorPtr error(rawError);
-    GCharPtr debug(rawDebug);
-    auto code = static_cast<std::uint32_t>(error ? error->code : 0);
-    events.RecordError({code, WidenUtf8(ErrorText(error.get(), debug.get()))});
-}
-
 // Runs on whichever thread posts the message; hands the two messages the graph
 // reports as events to the queue and keeps nothing on the bus.
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer userData) {
     auto& events = **static_cast<std::shared_ptr<EventQueue>*>(userData);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:
-            RecordBusError(message, events);
+            events.RecordError(ErrorOfMessage(message));
             events.Push({EC_ERRORABORT, static_cast<std::intptr_t>(E_FAIL), 0});
             break;
         case GST_MESSAGE_EOS:
@@ -108,7 +83,7 @@ FilterGraph::FilterGraph()
 
 FilterGraph::~FilterGraph() {
     events_->SetNotifyWindow(nullptr, 0, 0);
-    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    SetPipelineState(GST_STATE_NULL);
     // Filters outlive the graph when their owners still hold them: give them
     // back unlinked and without a parent, ready for another graph.
     for (const Link& link : links_)
@@ -299,11 +274,19 @@ void FilterGraph::DisconnectFilter(const GstFilter& filter) {
     });
 }
 
-HRESULT FilterGraph::AddSourceFilter(const wchar_t*, const wchar_t*,
+HRESULT FilterGraph::AddSourceFilter(const wchar_t* fileName, const wchar_t* filterName,
                                      std::shared_ptr<IBaseFilter>* filter) {
-    if (filter)
-        filter->reset();
-    return NotImplemented(L"Adding a source filter");
+    if (!fileName || !filter)
+        return E_POINTER;
+    filter->reset();
+    auto source = SourceFilter::Create(NarrowUtf8(fileName), kMaxStateWait);
+    if (!source)
+        return E_FAIL;
+    HRESULT hr = AddFilter(source, filterName);
+    if (FAILED(hr))
+        return hr;
+    *filter = source;
+    return S_OK;
 }
 
 HRESULT FilterGraph::RenderFile(const wchar_t*, const wchar_t*) {
@@ -342,7 +325,7 @@ HRESULT FilterGraph::ChangeState(GstState target) {
     }
     events_->ClearError();
     events_->ResetEnd();
-    switch (gst_element_set_state(pipeline_.get(), target)) {
+    switch (SetPipelineState(target)) {
         case GST_STATE_CHANGE_FAILURE:
             return FailWithPipelineError(L"The graph could not change its state");
         case GST_STATE_CHANGE_ASYNC:
@@ -365,8 +348,19 @@ HRESULT FilterGraph::Stop() {
 }
 
 HRESULT FilterGraph::Abort() {
-    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    SetPipelineState(GST_STATE_NULL);
     return S_OK;
+}
+
+GstStateChangeReturn FilterGraph::SetPipelineState(GstState target) {
+    for (const Member& member : members_)
+        member.filter->BeforeStateChange(target);
+    GstStateChangeReturn result = gst_element_set_state(pipeline_.get(), target);
+    if (result == GST_STATE_CHANGE_FAILURE)
+        return result;
+    for (const Member& member : members_)
+        member.filter->AfterStateChange(target);
+    return result;
 }
 
 HRESULT FilterGraph::GetState(long timeoutMs, FilterState* state) {
@@ -433,17 +427,85 @@ HRESULT FilterGraph::Notify(long eventCode, std::intptr_t param1, std::intptr_t 
     return S_OK;
 }
 
+// ---- seeking ----------------------------------------------------------------
+
+bool FilterGraph::QueryStream(GstQuery* query) {
+    if (gst_element_query(pipeline_.get(), query))
+        return true;
+    // A stopped pipeline does not answer yet; a source that has read its file does.
+    return std::any_of(members_.begin(), members_.end(),
+                       [query](const Member& m) { return m.filter->Query(query); });
+}
+
+std::optional<std::int64_t> FilterGraph::QueryTime(GstQueryType type) {
+    auto query =
+        QueryHandle::Adopt(type == GST_QUERY_DURATION ? gst_query_new_duration(GST_FORMAT_TIME)
+                                                      : gst_query_new_position(GST_FORMAT_TIME));
+    if (!QueryStream(query.get()))
+        return std::nullopt;
+    GstFormat format = GST_FORMAT_UNDEFINED;
+    gint64 time = -1;
+    if (type == GST_QUERY_DURATION)
+        gst_query_parse_duration(query.get(), &format, &time);
+    else
+        gst_query_parse_position(query.get(), &format, &time);
+    if (format != GST_FORMAT_TIME || time < 0)
+        return std::nullopt;
+    return time / 100;
+}
+
+std::uint32_t FilterGraph::Capabilities() {
+    std::uint32_t capabilities = 0;
+    if (QueryTime(GST_QUERY_DURATION))
+        capabilities |= AM_SEEKING_CanGetDuration;
+    if (QueryTime(GST_QUERY_POSITION))
+        capabilities |= AM_SEEKING_CanGetCurrentPos;
+    auto seeking = QueryHandle::Adopt(gst_query_new_seeking(GST_FORMAT_TIME));
+    gboolean seekable = FALSE;
+    if (QueryStream(seeking.get())) {
+        gst_query_parse_seeking(seeking.get(), nullptr, &seekable, nullptr, nullptr);
+    }
+    if (seekable) {
+        capabilities |=
+            AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards;
+    }
+    return capabilities;
+}
+
+HRESULT FilterGraph::CheckCapabilities(std::uint32_t* capabilities) {
+    if (!capabilities)
+        return E_POINTER;
+    std::uint32_t asked = *capabilities;
+    *capabilities = asked & Capabilities();
+    if (*capabilities == asked)
+        return S_OK;
+    if (*capabilities != 0)
+        return S_FALSE;
+    return Fail(E_FAIL, L"The graph's stream offers none of the asked seeking capabilities");
+}
+
+HRESULT FilterGraph::GetDuration(std::int64_t* duration) {
+    if (!duration)
+        return E_POINTER;
+    auto time = QueryTime(GST_QUERY_DURATION);
+    if (!time)
+        return Fail(E_FAIL, L"The duration of the graph's stream is not known");
+    *duration = *time;
+    return S_OK;
+}
+
+HRESULT FilterGraph::GetCurrentPosition(std::int64_t* position) {
+    if (!position)
+        return E_POINTER;
+    auto time = QueryTime(GST_QUERY_POSITION);
+    if (!time)
+        return Fail(E_FAIL, L"The position of the graph's stream is not known");
+    *position = *time;
+    return S_OK;
+}
+
 // ---- playback interfaces, not yet offered -----------------------------------
 
-HRESULT FilterGraph::CheckCapabilities(std::uint32_t*) {
-    return NotImplemented(L"Seeking");
-}
-HRESULT FilterGraph::GetDuration(std::int64_t*) {
-    return NotImplemented(L"Seeking");
-}
-HRESULT FilterGraph::GetCurrentPosition(std::int64_t*) {
-    return NotImplemented(L"Seeking");
-}
 HRESULT FilterGraph::SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) {
     return NotImplemented(L"Seeking");
 }

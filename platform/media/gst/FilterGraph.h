@@ -16,14 +16,25 @@
 // drops every message from the bus; Notify adds events from any thread. Both
 // land in the EventQueue, which posts the notify window's message per event.
 //
-// Seeking, volume and the reference clock answer E_NOTIMPL for now; they belong
-// to the playback graph and will sit on this same pipeline.
+// Sources: AddSourceFilter makes a SourceFilter for a file, which has read the
+// file up to its first decoded data before it returns (bounded by
+// kMaxStateWait), so its output format is known before the graph runs. Filters
+// hear of every pipeline state change (BeforeStateChange, AfterStateChange).
+//
+// Seeking: CheckCapabilities, GetDuration and GetCurrentPosition ask the
+// pipeline, or, while it is stopped, the filters (a source that has read its
+// file knows its duration). Times are converted to 100-ns units. SetPositions,
+// volume, the reference clock and RenderFile answer E_NOTIMPL for now; they
+// belong to the playback graph and will sit on this same pipeline.
 //
 // Threads: one thread at a time (the UI thread or a loading thread) for every
-// operation except Notify, which any thread may call. The bus handler runs on
-// GStreamer's threads and touches only the EventQueue.
+// operation except Notify, which any thread may call, and GetCurrentPosition,
+// which the graph's own streaming threads may also call while it runs (a
+// decoder reporting progress). The bus handler runs on GStreamer's threads and
+// touches only the EventQueue.
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +122,10 @@ class FilterGraph final : public IGraphBuilder,
     void DisconnectFilter(const GstFilter& filter);
     HRESULT PrepareFiltersToStart();
     HRESULT ChangeState(GstState target);
+    GstStateChangeReturn SetPipelineState(GstState target);
+    bool QueryStream(GstQuery* query);
+    std::optional<std::int64_t> QueryTime(GstQueryType type);
+    std::uint32_t Capabilities();
     HRESULT FailWithPipelineError(const wchar_t* fallback);
 
     ElementHandle pipeline_;

@@ -7,11 +7,14 @@
 //
 // CoCreateInstance then gives:
 //   SystemDeviceEnum      ICreateDevEnum over the PulseAudio capture sources
-//   FilterGraph           IGraphBuilder, IMediaControl, IMediaEventEx,
-//                         IMediaEventSink (seeking, volume and clock not yet)
+//   FilterGraph           IGraphBuilder (AddSourceFilter for any file GStreamer
+//                         decodes; RenderFile not yet), IMediaControl,
+//                         IMediaEventEx, IMediaEventSink, IMediaSeeking
+//                         (capabilities, duration, position; SetPositions not
+//                         yet; volume and clock not yet)
 //   CaptureGraphBuilder2  ICaptureGraphBuilder2
 //   SampleGrabber         IBaseFilter, ISampleGrabber
-//   NullRenderer          IBaseFilter
+//   NullRenderer          IBaseFilter, IMediaFilter
 #include <memory>
 
 #include "Media.h"

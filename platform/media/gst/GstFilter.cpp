@@ -110,7 +110,13 @@ std::shared_ptr<NullRenderer> NullRenderer::Create() {
     g_object_set(sink.get(), "sync", FALSE, "async", FALSE, nullptr);
     if (!renderer->AddStreamPin(L"In", PinDirection::Input, sink.get(), "sink"))
         return nullptr;
+    renderer->sink_ = sink;
     return renderer;
+}
+
+HRESULT NullRenderer::SetSyncSource(const std::shared_ptr<IReferenceClock>& clock) {
+    g_object_set(sink_.get(), "sync", clock ? TRUE : FALSE, nullptr);
+    return S_OK;
 }
 
 }  // namespace media::gst

@@ -27,6 +27,11 @@ class GstPin : public IPin, public std::enable_shared_from_this<GstPin> {
     // `pad` is the bin's ghost pad, or empty for a pin that carries no stream.
     GstPin(std::wstring name, PinDirection direction, PadHandle pad);
 
+    // The fixed format of the stream an output pin carries when it is known
+    // before the graph runs (a file source that has read its first data);
+    // empty for a live source, whose format settles only when it starts.
+    virtual CapsHandle StreamCaps() const { return {}; }
+
     HRESULT QueryDirection(PinDirection* direction) override;
     HRESULT QueryPinInfo(std::wstring* name) override;
     HRESULT ConnectedTo(std::shared_ptr<IPin>* other) override;
@@ -60,6 +65,15 @@ class GstFilter : public IBaseFilter {
     // answers, because GStreamer's own state change would block far longer on a
     // server that has stopped responding.
     virtual HRESULT PrepareToStart() { return S_OK; }
+    // The graph calls these around every state change of its pipeline (before
+    // only when the change was not refused). A filter that keeps a state of its
+    // own while the graph is stopped joins the pipeline's state here.
+    virtual void BeforeStateChange(GstState /*target*/) {}
+    virtual void AfterStateChange(GstState /*target*/) {}
+    // Answers a query (duration, position, seeking) about the stream the filter
+    // produces, for a graph whose pipeline cannot answer yet; false when it
+    // has no answer.
+    virtual bool Query(GstQuery* /*query*/) { return false; }
     // The graph calls these after it linked or unlinked one of this filter's pins.
     virtual void PinConnected(GstPin&) {}
     virtual void PinDisconnected(GstPin&) {}
@@ -80,14 +94,18 @@ class GstFilter : public IBaseFilter {
 
 // The discarding end of a graph: one input pin "In". Not synchronised to the
 // clock, so it takes buffers as fast as they come (a capture source paces
-// itself; a decoding graph runs at full speed).
-class NullRenderer final : public GstFilter {
+// itself; a decoding graph runs at full speed). SetSyncSource with a clock
+// makes it keep to the pipeline's clock; with none it takes every buffer at once.
+class NullRenderer final : public GstFilter, public IMediaFilter {
   public:
     // Null (last error set) when GStreamer lacks the needed element.
     static std::shared_ptr<NullRenderer> Create();
 
+    HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>& clock) override;
+
   private:
     NullRenderer();
+    ElementHandle sink_;
 };
 
 }  // namespace media::gst

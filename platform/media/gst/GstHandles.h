@@ -28,6 +28,11 @@ struct CapsTraits {
     static GstCaps* Ref(GstCaps* p) { return gst_caps_ref(p); }
 };
 
+struct QueryTraits {
+    static void Unref(GstQuery* p) { gst_query_unref(p); }
+    static GstQuery* Ref(GstQuery* p) { return gst_query_ref(p); }
+};
+
 struct MessageTraits {
     static void Unref(GstMessage* p) { gst_message_unref(p); }
     static GstMessage* Ref(GstMessage* p) { return gst_message_ref(p); }
@@ -67,6 +72,7 @@ using PadHandle = Handle<GstPad, GstObjectTraits<GstPad>>;
 using BusHandle = Handle<GstBus, GstObjectTraits<GstBus>>;
 using CapsHandle = Handle<GstCaps, CapsTraits>;
 using MessageHandle = Handle<GstMessage, MessageTraits>;
+using QueryHandle = Handle<GstQuery, QueryTraits>;
 
 struct GErrorDeleter {
     void operator()(GError* e) const { g_error_free(e); }

@@ -79,6 +79,27 @@ WaveFormat MakeWaveFormat(std::uint16_t channels, std::uint32_t rate, std::uint1
 
 }  // namespace
 
+CapsHandle DeliveredCapsFor(GstCaps* stream) {
+    GstAudioInfo info;
+    if (!stream || !gst_caps_is_fixed(stream) || !gst_audio_info_from_caps(&info, stream))
+        return {};
+    GstAudioFormat delivered = GST_AUDIO_FORMAT_S32LE;
+    if (GST_AUDIO_INFO_IS_INTEGER(&info)) {
+        int depth = GST_AUDIO_INFO_DEPTH(&info);
+        if (depth <= 8)
+            delivered = GST_AUDIO_FORMAT_U8;
+        else if (depth <= 16)
+            delivered = GST_AUDIO_FORMAT_S16LE;
+        else if (depth <= 24)
+            delivered = GST_AUDIO_FORMAT_S24LE;
+    }
+    // Rate, channels and their positions as they come: nothing is remixed.
+    GstAudioInfo out;
+    gst_audio_info_set_format(&out, delivered, GST_AUDIO_INFO_RATE(&info),
+                              GST_AUDIO_INFO_CHANNELS(&info), info.position);
+    return CapsHandle::Adopt(gst_audio_info_to_caps(&out));
+}
+
 bool WaveFormatFromCaps(GstCaps* caps, WaveFormat* format) {
     if (!caps || !gst_caps_is_fixed(caps))
         return false;
@@ -105,8 +126,8 @@ bool SampleGrabber::Build() {
     auto format = MakeElement("capsfilter");
     if (!AddToBin(convert) || !AddToBin(format))
         return false;
-    auto caps = CapsHandle::Adopt(gst_caps_from_string(kDeliveredCaps));
-    g_object_set(format.get(), "caps", caps.get(), nullptr);
+    format_ = format;
+    SetDeliveredCaps(CapsHandle::Adopt(gst_caps_from_string(kDeliveredCaps)));
     if (!gst_element_link(convert.get(), format.get()))
         return false;
 
@@ -123,6 +144,10 @@ bool SampleGrabber::Build() {
         OnConvertedData, new std::shared_ptr<Tap>(tap_),
         [](gpointer data) { delete static_cast<std::shared_ptr<Tap>*>(data); });
     return true;
+}
+
+void SampleGrabber::SetDeliveredCaps(const CapsHandle& caps) {
+    g_object_set(format_.get(), "caps", caps.get(), nullptr);
 }
 
 HRESULT SampleGrabber::SetMediaType(const AM_MEDIA_TYPE& type) {
@@ -176,6 +201,10 @@ HRESULT SampleGrabber::GetConnectedMediaType(AM_MEDIA_TYPE* type) {
         std::lock_guard lock(tap_->capsMutex);
         known = WaveFormatFromCaps(tap_->negotiated.get(), &format);
     }
+    if (!known && streamFormat_) {
+        format = *streamFormat_;
+        known = true;
+    }
     if (!known)
         known = AnnouncedFormat(&format);
     if (!known) {
@@ -191,9 +220,28 @@ HRESULT SampleGrabber::GetConnectedMediaType(AM_MEDIA_TYPE* type) {
     return S_OK;
 }
 
+void SampleGrabber::PinConnected(GstPin& pin) {
+    if (&pin != input_.get())
+        return;
+    auto peer = pin.Peer();
+    CapsHandle stream = peer ? peer->StreamCaps() : CapsHandle{};
+    auto delivered = DeliveredCapsFor(stream.get());
+    WaveFormat format;
+    if (!WaveFormatFromCaps(delivered.get(), &format))
+        return;
+    // Exact caps rather than a choice left to audioconvert, so that what the
+    // callback gets is what GetConnectedMediaType said before the graph ran.
+    SetDeliveredCaps(delivered);
+    streamFormat_ = format;
+}
+
 void SampleGrabber::PinDisconnected(GstPin& pin) {
     if (&pin != input_.get())
         return;
+    if (streamFormat_) {
+        streamFormat_.reset();
+        SetDeliveredCaps(CapsHandle::Adopt(gst_caps_from_string(kDeliveredCaps)));
+    }
     std::lock_guard lock(tap_->capsMutex);
     tap_->negotiated.reset();
 }

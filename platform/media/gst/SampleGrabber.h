@@ -1,13 +1,21 @@
 #pragma once
 // The sample grabber: pins "Input" and "Output"; inside, audioconvert and a caps
-// filter turn whatever arrives into interleaved signed 16-bit little-endian PCM
-// at the incoming rate, with at most two channels. A probe on the converted
-// stream hands every buffer to ISampleGrabberCB::SampleCB.
+// filter deliver interleaved integer PCM at the incoming rate. A probe on the
+// converted stream hands every buffer to ISampleGrabberCB::SampleCB.
+//
+// What it delivers depends on what feeds it:
+//   a stream whose format is known at connection (a file source, GstPin::
+//   StreamCaps): that stream exactly as it is, with its channel count and its
+//   sample width (unsigned 8, signed 16, 24 or 32 bits little-endian; wider or
+//   floating-point samples become signed 32 bits, other widths the next of
+//   these up), so a file's PCM reaches the callback byte for byte;
+//   any other (a capture device): signed 16 bits, at most two channels.
 //
 // GetConnectedMediaType answers the format the grabber delivers: the negotiated
 // format once buffers have flowed (kept after the graph stops, dropped when the
-// input is disconnected), before that the format the connected source announces
-// when it is a fixed one (a capture device), else VFW_E_NOT_CONNECTED.
+// input is disconnected); before that the format it will deliver for a stream
+// known at connection, or the one the connected source announces when it is a
+// fixed one (a capture device); else VFW_E_NOT_CONNECTED.
 //
 // Threads: the callback is called on the streaming thread; the probe there reads
 // the callback pointer (atomic) and stores the negotiated caps (under a mutex),
@@ -15,6 +23,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "GstFilter.h"
 
@@ -31,6 +40,7 @@ class SampleGrabber final : public GstFilter, public ISampleGrabber {
     HRESULT SetCallback(ISampleGrabberCB* callback, int whichMethod) override;
     HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* type) override;
 
+    void PinConnected(GstPin& pin) override;
     void PinDisconnected(GstPin& pin) override;
 
     // What the streaming thread shares with the grabber. Owned jointly by the
@@ -47,7 +57,12 @@ class SampleGrabber final : public GstFilter, public ISampleGrabber {
     bool AnnouncedFormat(WaveFormat* format) const;
 
     std::shared_ptr<Tap> tap_ = std::make_shared<Tap>();
+    void SetDeliveredCaps(const CapsHandle& caps);
+
     std::shared_ptr<GstPin> input_;
+    ElementHandle format_;
+    // The format for a stream known at connection; empty otherwise.
+    std::optional<WaveFormat> streamFormat_;
     AM_MEDIA_TYPE requested_;
     bool oneShot_ = false;
     bool bufferSamples_ = false;
@@ -55,5 +70,9 @@ class SampleGrabber final : public GstFilter, public ISampleGrabber {
 
 // The wave format of raw integer audio caps; false for anything else.
 bool WaveFormatFromCaps(GstCaps* caps, WaveFormat* format);
+// The integer PCM caps the grabber delivers for a stream of fixed raw audio
+// caps: same rate and channels, the sample width kept (see above); empty for
+// caps that are not fixed raw audio.
+CapsHandle DeliveredCapsFor(GstCaps* stream);
 
 }  // namespace media::gst

@@ -1,0 +1,175 @@
+// Loading a long narrator file: a 60-minute stereo 44.1 kHz MP3 decoded by
+// SourceData::LoadFile on the GStreamer backend, against ffmpeg decoding the
+// same file to nothing in the same run; then GetPeaks at the widest and the
+// default zoom. One line a figure, nothing asserted.
+//
+//   load_bench [DATA_FOLDER]
+//
+// The MP3 is made once (espeak-ng speech, repeated by sox, encoded by lame)
+// and kept in DATA_FOLDER (by default bench-data in the build tree); the
+// temporary store goes to DATA_FOLDER/tmp.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AudioFiles.h"
+#include "GstBackend.h"
+#include "LastError.h"
+#include "MessageBox.h"
+#include "SourceData.h"
+
+#ifndef SAYALIKE_BENCH_DATA
+#define SAYALIKE_BENCH_DATA "bench-data"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using audio_files::RunTool;
+
+constexpr int kMinutes = 60;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
+}
+
+// About ten seconds of speech, repeated to an hour, as 128 kbit/s stereo.
+bool MakeLongMp3(const std::string& folder, const std::string& mp3) {
+    std::string speech = folder + "/speech.wav";
+    std::string partial = mp3 + ".partial";
+    if (!audio_files::MakeSpeech(speech,
+                                 "Peter Piper picked a peck of pickled peppers. A peck of "
+                                 "pickled peppers Peter Piper picked. If Peter Piper picked a "
+                                 "peck of pickled peppers, where is the peck he picked?"))
+        return false;
+    // Repeated far enough (the speech lasts longer than five seconds), then cut.
+    std::string command = "sox '" + speech + "' -r 44100 -c 2 -t wav - pad 0 0.5 repeat " +
+                          std::to_string(kMinutes * 60 / 5) + " trim 0 " +
+                          std::to_string(kMinutes * 60) + " | lame --quiet -b 128 - '" + partial +
+                          "'";
+    if (std::system(command.c_str()) != 0)
+        return false;
+    std::filesystem::rename(partial, mp3);
+    return true;
+}
+
+void Print(const char* name, double value) {
+    std::printf("%s=%.6g\n", name, value);
+    std::fflush(stdout);
+}
+
+double MeanMicrosecondsOfGetPeaks(SourceData& source, double zoom, int width, int calls) {
+    source.zoom = zoom;
+    source.scrollSample = source.sampleCount / 2;
+    auto start = Clock::now();
+    for (int i = 0; i < calls; ++i) {
+        short* peaks = nullptr;
+        double startSeconds = 0, spanSeconds = 0;
+        source.GetPeaks(&peaks, width, 600, &startSeconds, &spanSeconds);
+        delete[] peaks;
+    }
+    return SecondsSince(start) * 1e6 / calls;
+}
+
+// Runs in a child process, so that its peak resident memory is the load's own.
+// Hands the load's seconds to the parent through `report`.
+int LoadAndMeasure(const std::string& mp3, int report) {
+    SetMessageBoxHandler([](const std::wstring& text, const std::wstring& caption, unsigned) {
+        std::fprintf(stderr, "load_bench: message box \"%s\": %s\n", NarrowUtf8(caption).c_str(),
+                     NarrowUtf8(text).c_str());
+        return IDOK;
+    });
+    media::SetMediaFactory(CreateGstMediaFactory());
+    auto source = std::make_unique<SourceData>();
+
+    auto start = Clock::now();
+    bool loaded = source->LoadFile(WidenUtf8(mp3).c_str());
+    double seconds = SecondsSince(start);
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+
+    Print("load_60min_mp3_seconds", seconds);
+    std::string text = std::to_string(seconds);
+    if (::write(report, text.data(), text.size()) < 0)
+        return 1;
+    ::close(report);
+    Print("load_60min_mp3_loaded", loaded ? 1 : 0);
+    Print("load_60min_mp3_samples", source->sampleCount);
+    Print("load_60min_mp3_peak_rss_mb", usage.ru_maxrss / 1024.0);
+    if (source->sampleCount <= 0)
+        return 1;
+
+    for (double zoom : {SourceData::kDefaultZoom, SourceData::kMinZoom}) {
+        for (int width : {1000, 1920}) {
+            int calls = zoom == SourceData::kMinZoom ? 200 : 2000;
+            char name[64];
+            std::snprintf(name, sizeof name, "getpeaks_zoom%g_w%d_us", zoom, width);
+            Print(name, MeanMicrosecondsOfGetPeaks(*source, zoom, width, calls));
+        }
+    }
+    source->Clear();
+    return 0;
+}
+
+double SecondsOfFfmpeg(const std::string& mp3) {
+    auto start = Clock::now();
+    if (!RunTool(
+            {"ffmpeg", "-v", "quiet", "-nostdin", "-i", mp3, "-f", "s16le", "-y", "/dev/null"}))
+        return -1;
+    return SecondsSince(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string folder = argc > 1 ? argv[1] : SAYALIKE_BENCH_DATA;
+    std::filesystem::create_directories(folder + "/tmp");
+    std::string mp3 = folder + "/speech-60min-stereo-44k.mp3";
+    if (!Exists(mp3)) {
+        std::fprintf(stderr, "load_bench: making %s (once)\n", mp3.c_str());
+        if (!MakeLongMp3(folder, mp3)) {
+            std::fprintf(stderr, "load_bench: espeak-ng, sox and lame could not make the file\n");
+            return 1;
+        }
+    }
+    ::setenv("TMPDIR", (folder + "/tmp").c_str(), 1);
+
+    // Warm the page cache for both decoders alike.
+    SecondsOfFfmpeg(mp3);
+
+    int report[2];
+    if (::pipe(report) != 0)
+        return 1;
+    std::fflush(stdout);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        ::_exit(LoadAndMeasure(mp3, report[1]));
+    }
+    ::close(report[1]);
+    char buffer[64] = {};
+    ssize_t length = ::read(report[0], buffer, sizeof buffer - 1);
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    double ffmpeg = SecondsOfFfmpeg(mp3);
+    Print("ffmpeg_60min_mp3_seconds", ffmpeg);
+    if (length > 0 && ffmpeg > 0)
+        Print("load_to_ffmpeg_ratio", std::atof(buffer) / ffmpeg);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
