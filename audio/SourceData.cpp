@@ -166,6 +166,36 @@ void SourceData::AddSamples(const std::uint8_t* buffer, long length, double samp
     if (blockAlign == 0 || channels == 0 || bytesPerSample == 0 || length <= 0) return;
     long frames = length / blockAlign;
     monoBuffer_.resize(static_cast<std::size_t>(frames));
+    if (bytesPerSample == 2)
+        MonoFrom16Bit(buffer, frames);
+    else
+        MonoFromAnyWidth(buffer, frames);
+    sampleCount += static_cast<std::int32_t>(frames);
+    if (displayFile.IsOpen() && frames > 0)
+        WriteAll(displayFile.fd, monoBuffer_.data(), static_cast<std::size_t>(frames) * 2);
+    summary.Add(monoBuffer_.data(), monoBuffer_.size());
+    UpdateProgress(sampleTime);
+}
+
+// The common case, kept tight: 16-bit samples need no width handling.
+void SourceData::MonoFrom16Bit(const std::uint8_t* buffer, long frames) {
+    int loudest = peak;
+    const int shift = channels - 1;
+    for (long f = 0; f < frames; ++f) {
+        const std::uint8_t* frame = buffer + f * blockAlign;
+        int sum = 0;
+        for (int c = 0; c < channels; ++c) {
+            auto value = static_cast<std::int16_t>(frame[2 * c] | (frame[2 * c + 1] << 8));
+            sum += static_cast<std::int16_t>(value >> shift);
+        }
+        auto mono = static_cast<std::int16_t>(sum);
+        monoBuffer_[static_cast<std::size_t>(f)] = mono;
+        loudest = std::max(loudest, std::abs(static_cast<int>(mono)));
+    }
+    peak = loudest;
+}
+
+void SourceData::MonoFromAnyWidth(const std::uint8_t* buffer, long frames) {
     for (long f = 0; f < frames; ++f) {
         const std::uint8_t* frame = buffer + f * blockAlign;
         int sum = 0;
@@ -177,11 +207,6 @@ void SourceData::AddSamples(const std::uint8_t* buffer, long length, double samp
         monoBuffer_[static_cast<std::size_t>(f)] = mono;
         peak = std::max(peak, std::abs(static_cast<std::int32_t>(mono)));
     }
-    sampleCount += static_cast<std::int32_t>(frames);
-    if (displayFile.IsOpen() && frames > 0)
-        WriteAll(displayFile.fd, monoBuffer_.data(), static_cast<std::size_t>(frames) * 2);
-    summary.Add(monoBuffer_.data(), monoBuffer_.size());
-    UpdateProgress(sampleTime);
 }
 
 void SourceData::UpdateProgress(double sampleTime) {
@@ -404,31 +429,35 @@ void SourceData::ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
         (*maxima)[j] = MaxAbs(samples.data() + edges[j], edges[j + 1] - edges[j]);
 }
 
-// The inside of each bucket comes from the block summary, its ragged ends from
-// the display file: the same maxima as reading every sample.
+// The inside of each bucket comes from the block summary; only the block that
+// holds each bucket edge is read raw, once for the two buckets that meet there.
+// Every bucket spans at least two blocks on this path.
 void SourceData::ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
                                          std::vector<int>* maxima) const {
     constexpr std::int64_t B = PeakSummary::kBlock;
     const std::int64_t s = scrollSample;
+    const std::size_t count = edges.size() - 1;
     const std::int64_t firstBlock = s / B;
     std::vector<std::uint16_t> blocks;
     summary.ReadBlocks(firstBlock, (s + edges.back()) / B, &blocks);
-    std::vector<std::int16_t> raw;
-    for (std::size_t j = 0; j + 1 < edges.size(); ++j) {
-        std::int64_t first = s + edges[j], last = s + edges[j + 1];
-        if (last - first < 2 * B) {
-            ReadDisplay(first, last - first, &raw);
-            (*maxima)[j] = MaxAbs(raw.data(), last - first);
-            continue;
-        }
-        std::int64_t a = (first + B - 1) / B * B, b = last / B * B;
-        ReadDisplay(first, a - first, &raw);
-        int value = MaxAbs(raw.data(), a - first);
-        ReadDisplay(b, last - b, &raw);
-        value = std::max(value, MaxAbs(raw.data(), last - b));
-        for (std::int64_t k = a / B; k < b / B; ++k)
+    for (std::size_t j = 0; j < count; ++j) {
+        std::int64_t a = (s + edges[j] + B - 1) / B, b = (s + edges[j + 1]) / B;
+        int value = 0;
+        for (std::int64_t k = a; k < b; ++k)
             value = std::max(value, static_cast<int>(blocks[static_cast<std::size_t>(k - firstBlock)]));
         (*maxima)[j] = value;
+    }
+    std::vector<std::int16_t> raw;
+    for (std::size_t j = 0; j <= count; ++j) {
+        std::int64_t edge = s + edges[j];
+        if (edge % B == 0) continue;
+        std::int64_t start = edge / B * B;
+        std::int64_t length = std::min<std::int64_t>(B, sampleCount - start);
+        ReadDisplay(start, length, &raw);
+        std::int64_t split = edge - start;
+        if (j > 0) (*maxima)[j - 1] = std::max((*maxima)[j - 1], MaxAbs(raw.data(), split));
+        if (j < count)
+            (*maxima)[j] = std::max((*maxima)[j], MaxAbs(raw.data() + split, length - split));
     }
 }
 
@@ -450,7 +479,8 @@ int SourceData::GetPeaks(short** peaks, int width, int height, double* startSeco
 
     auto edges = BucketEdges(m, count);
     std::vector<int> maxima(static_cast<std::size_t>(count), 0);
-    if (summary.Ready() && m > peakSummaryThreshold)
+    // The summary pays off once a column covers several blocks.
+    if (summary.Ready() && m > peakSummaryThreshold && m / count >= 4 * PeakSummary::kBlock)
         ColumnMaximaFromSummary(edges, &maxima);
     else
         ColumnMaximaFromSamples(edges, &maxima);
