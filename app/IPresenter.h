@@ -4,7 +4,7 @@
 #include "Window.h"
 
 class IPresenter {
-public:
+  public:
     virtual ~IPresenter() = default;
     virtual int Run() = 0;
     virtual int OnCreate(HWND hwnd) = 0;

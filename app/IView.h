@@ -5,7 +5,7 @@
 #include "Window.h"
 
 class IView {
-public:
+  public:
     virtual ~IView() = default;
     // Creates and shows the main window at the placement and runs the event loop;
     // returns the quit code, 0 when the window was not created.

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "MessageBox.h"
 #include "ErrorReport.h"
+#include "MessageBox.h"
 
 namespace {
 
@@ -23,7 +23,9 @@ const wchar_t* const kComparingText =
     L"Listen carefully how you and the narrator say the same phrase, check for pronunciation "
     L"mistakes, compare both variants accurately.";
 
-void Refuse(const wchar_t* text) { MessageBoxW(text, L"Error!", MB_OK); }
+void Refuse(const wchar_t* text) {
+    MessageBoxW(text, L"Error!", MB_OK);
+}
 
 }  // namespace
 
@@ -31,7 +33,8 @@ Presenter::Presenter(IView* v, std::unique_ptr<IniReg> store)
     : view(v), settings(std::move(store)) {}
 
 Presenter::~Presenter() {
-    if (loader.joinable()) loader.join();
+    if (loader.joinable())
+        loader.join();
     // The store goes first; nothing is saved here, only OnClose saves.
     settings.reset();
 }
@@ -44,24 +47,31 @@ int Presenter::Run() {
 
 int Presenter::OnCreate(HWND hwnd) {
     input.m_CaptureState = CAPTURE_NONE;
-    if (!CreateTempFiles(input)) return -1;
+    if (!CreateTempFiles(input))
+        return -1;
     if (FAILED(input.InitCapture())) {
         input.ShutdownCapture();
         return -1;
     }
     input.m_CaptureState = CAPTURE_READY;
-    if (view->OnCreate(hwnd) < 0) return -1;
+    if (view->OnCreate(hwnd) < 0)
+        return -1;
 
     MonikerList& devices = input.m_MonikerList;
-    if (devices.m_nCount <= 0) return -1;
-    for (const auto& name : devices.m_Names) view->AddInputDevice(name.c_str());
+    if (devices.m_nCount <= 0)
+        return -1;
+    for (const auto& name : devices.m_Names)
+        view->AddInputDevice(name.c_str());
     view->ShowInputDevices(devices.m_nCount > 1);
     int stored = devices.FindMoniker(settings->GetInputDeviceName());
-    if (stored >= 0) input.SetInputDevice(stored);
+    if (stored >= 0)
+        input.SetInputDevice(stored);
     view->SelectInputDevice(devices.m_nCurrent);
 
-    if (devices.m_nPinCount <= 0) return -1;
-    for (const auto& name : devices.m_InputPinNames) view->AddInputPin(name.c_str());
+    if (devices.m_nPinCount <= 0)
+        return -1;
+    for (const auto& name : devices.m_InputPinNames)
+        view->AddInputPin(name.c_str());
     view->ShowInputPins(devices.m_nPinCount > 1);
     if (const wchar_t* pinName = settings->GetInputPinName()) {
         for (int i = 0; i < devices.m_nPinCount; ++i) {
@@ -85,7 +95,8 @@ int Presenter::OnCreate(HWND hwnd) {
 
 int Presenter::OnClose() {
     int s = state;
-    if (s != NO_SOURCE_DATA_STATE && s != LOADED_SOURCE_DATA_STATE) return 0;
+    if (s != NO_SOURCE_DATA_STATE && s != LOADED_SOURCE_DATA_STATE)
+        return 0;
     int x, y, w, h;
     bool maximized;
     if (view->GetPlacement(&x, &y, &w, &h, &maximized)) {
@@ -99,8 +110,9 @@ int Presenter::OnClose() {
     settings->SetMcVolPos(input.GetVolume());
     const MonikerList& devices = input.m_MonikerList;
     settings->SetInputDeviceName(
-        devices.m_nCurrent >= 0 ? devices.m_Names[static_cast<std::size_t>(devices.m_nCurrent)].c_str()
-                                : nullptr);
+        devices.m_nCurrent >= 0
+            ? devices.m_Names[static_cast<std::size_t>(devices.m_nCurrent)].c_str()
+            : nullptr);
     settings->SetInputPinName(
         devices.m_nActivePin >= 0
             ? devices.m_InputPinNames[static_cast<std::size_t>(devices.m_nActivePin)].c_str()
@@ -115,7 +127,8 @@ void Presenter::RefreshRecentFiles() {
     view->ClearRecentFiles();
     for (int i = 0;; ++i) {
         const wchar_t* path = settings->GetRecent(i);
-        if (!path) break;
+        if (!path)
+            break;
         view->AddRecentFile(path);
     }
 }
@@ -127,7 +140,8 @@ bool Presenter::HasSelection() const {
 }
 
 int Presenter::SampleToColumn(int sample) const {
-    if (sample < 0) return -1;
+    if (sample < 0)
+        return -1;
     return static_cast<int>((sample - source.scrollSample) * source.zoom);
 }
 
@@ -141,7 +155,8 @@ void Presenter::RefreshWaveform(bool redraw) {
     view->SetCursorColumn(source.GetCursorPos());
     view->SetSelectionColumns(SampleToColumn(source.selectionStart),
                               SampleToColumn(source.selectionEnd));
-    if (redraw) view->Redraw();
+    if (redraw)
+        view->Redraw();
 }
 
 void Presenter::ScrollTo(int position) {
@@ -152,21 +167,39 @@ void Presenter::ScrollTo(int position) {
 
 void Presenter::RequestState(int n) {
     switch (n) {
-        case NO_SOURCE_DATA_STATE: EnterNoSourceData(); break;
-        case LOADING_SOURCE_DATA_STATE: EnterLoadingSourceData(); break;
-        case LOADED_SOURCE_DATA_STATE: EnterLoadedSourceData(); break;
+        case NO_SOURCE_DATA_STATE:
+            EnterNoSourceData();
+            break;
+        case LOADING_SOURCE_DATA_STATE:
+            EnterLoadingSourceData();
+            break;
+        case LOADED_SOURCE_DATA_STATE:
+            EnterLoadedSourceData();
+            break;
         case SETTING_CURSOR_AND_SAMPLE_STATE:
             if (state == LOADED_SOURCE_DATA_STATE)
                 state = SETTING_CURSOR_AND_SAMPLE_STATE;
             else
                 Refuse(L"Can't move to SETTING_CURSOR_AND_SAMPLE_STATE from this current state");
             break;
-        case PLAYING_SOURCE_DATA_STATE: EnterPlayingSourceData(); break;
-        case LISTENING_SAMPLE_STATE: EnterListeningSample(); break;
-        case RECORDING_INPUT_DATA_STATE: EnterRecordingInputData(); break;
-        case COMPARING_SOURCE_SAMPLE_STATE: EnterComparingSourceSample(); break;
-        case COMPARING_INPUT_DATA_STATE: EnterComparingInputData(); break;
-        default: Refuse(L"Wrong state is requested"); break;
+        case PLAYING_SOURCE_DATA_STATE:
+            EnterPlayingSourceData();
+            break;
+        case LISTENING_SAMPLE_STATE:
+            EnterListeningSample();
+            break;
+        case RECORDING_INPUT_DATA_STATE:
+            EnterRecordingInputData();
+            break;
+        case COMPARING_SOURCE_SAMPLE_STATE:
+            EnterComparingSourceSample();
+            break;
+        case COMPARING_INPUT_DATA_STATE:
+            EnterComparingInputData();
+            break;
+        default:
+            Refuse(L"Wrong state is requested");
+            break;
     }
 }
 
@@ -205,7 +238,8 @@ void Presenter::EnterLoadingSourceData() {
 }
 
 void Presenter::StopNarrator() {
-    if (source.pMC) source.pMC->Stop();
+    if (source.pMC)
+        source.pMC->Stop();
 }
 
 void Presenter::PlaySourceSample() {
@@ -274,7 +308,8 @@ void Presenter::EnterLoadedSourceData() {
             Refuse(L"Can't move to LOADED_SOURCE_DATA_STATE from this current state");
             break;
     }
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     view->EnableControls(true);
     view->EnableLoop(HasSelection());
     view->SetStatusText(HasSelection() ? kLoadedWithSelectionText : kLoadedWithoutSelectionText);
@@ -285,7 +320,8 @@ void Presenter::EnterPlayingSourceData() {
         RequestState(LOADED_SOURCE_DATA_STATE);
         return;
     }
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     state = CHANGING_STATE;
     SIZE size;
     view->GetWaveformSize(&size);
@@ -303,7 +339,8 @@ void Presenter::EnterPlayingSourceData() {
 void Presenter::EnterListeningSample() {
     int s = state;
     if (s == LOADED_SOURCE_DATA_STATE) {
-        if (!HasSelection()) return;
+        if (!HasSelection())
+            return;
         state = CHANGING_STATE;
         PlaySourceSample();
         view->EnablePlay(false);
@@ -325,7 +362,8 @@ void Presenter::EnterListeningSample() {
 }
 
 void Presenter::EnterRecordingInputData() {
-    if (state != LISTENING_SAMPLE_STATE) return;
+    if (state != LISTENING_SAMPLE_STATE)
+        return;
     state = CHANGING_STATE;
     view->SetListenLamp(false);
     int keptColumn = source.GetCursorPos() - source.GetScrollPos();
@@ -340,7 +378,8 @@ void Presenter::EnterRecordingInputData() {
 }
 
 void Presenter::EnterComparingSourceSample() {
-    if (state != RECORDING_INPUT_DATA_STATE) return;
+    if (state != RECORDING_INPUT_DATA_STATE)
+        return;
     state = CHANGING_STATE;
     view->SetListenLamp(true);
     view->SetSayLamp(false);
@@ -351,7 +390,8 @@ void Presenter::EnterComparingSourceSample() {
 }
 
 void Presenter::EnterComparingInputData() {
-    if (state != COMPARING_SOURCE_SAMPLE_STATE) return;
+    if (state != COMPARING_SOURCE_SAMPLE_STATE)
+        return;
     state = CHANGING_STATE;
     StopNarrator();
     view->SetListenLamp(true);
@@ -363,15 +403,18 @@ void Presenter::EnterComparingInputData() {
 // ---- window housekeeping --------------------------------------------------
 
 void Presenter::OnSize(int sizeType, int width, int height) {
-    if (sizeType == SIZE_MINIMIZED) return;
+    if (sizeType == SIZE_MINIMIZED)
+        return;
     view->Layout(sizeType, width, height);
     view->SetScrollRange(source.GetWidth(), source.GetScrollPos());
     RefreshWaveform(false);
-    if (state == LOADING_SOURCE_DATA_STATE) view->CenterProgressDialog();
+    if (state == LOADING_SOURCE_DATA_STATE)
+        view->CenterProgressDialog();
 }
 
 void Presenter::OnMove() {
-    if (state == LOADING_SOURCE_DATA_STATE) view->CenterProgressDialog();
+    if (state == LOADING_SOURCE_DATA_STATE)
+        view->CenterProgressDialog();
 }
 
 int Presenter::OnGetMinMaxInfo(MINMAXINFO* info) {
@@ -388,23 +431,27 @@ int Presenter::OnPaint() {
 // ---- scrolling, zooming, selecting ------------------------------------------
 
 void Presenter::OnScrollLine(bool right) {
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     ScrollTo(view->GetScrollPosition() + (right ? 1 : -1));
 }
 
 void Presenter::OnScrollPage(bool right) {
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     int page = view->GetScrollPage();
     ScrollTo(view->GetScrollPosition() + (right ? page : -page));
 }
 
 void Presenter::OnScrollThumbTrack() {
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     ScrollTo(view->GetScrollTrackPosition());
 }
 
 void Presenter::Zoom(bool in) {
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     SIZE size;
     view->GetWaveformSize(&size);
     bool anchored = view->GetCursorColumn() >= 0;
@@ -417,13 +464,19 @@ void Presenter::Zoom(bool in) {
     view->Redraw();
 }
 
-void Presenter::OnZoomInClick() { Zoom(true); }
-void Presenter::OnZoomOutClick() { Zoom(false); }
+void Presenter::OnZoomInClick() {
+    Zoom(true);
+}
+void Presenter::OnZoomOutClick() {
+    Zoom(false);
+}
 
 void Presenter::OnMouseDown(const POINTS* point) {
-    if (state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
     int x = view->HitTestWaveform(point);
-    if (x == -1) return;
+    if (x == -1)
+        return;
     source.SetCursor(source.GetScrollPos() + x);
     int c = source.GetCursorPos();
     dragAnchor = dragColumn = c;
@@ -433,9 +486,11 @@ void Presenter::OnMouseDown(const POINTS* point) {
 }
 
 void Presenter::OnMouseDrag(const POINTS* point) {
-    if (state != SETTING_CURSOR_AND_SAMPLE_STATE) return;
+    if (state != SETTING_CURSOR_AND_SAMPLE_STATE)
+        return;
     int x = view->HitTestWaveform(point);
-    if (x >= 0) dragColumn = x;
+    if (x >= 0)
+        dragColumn = x;
     int s = source.GetScrollPos();
     source.SetCursor(dragColumn + s);
     view->SetCursorColumn(source.GetCursorPos());
@@ -443,32 +498,41 @@ void Presenter::OnMouseDrag(const POINTS* point) {
         source.selectionStart = source.selectionEnd = -1;
         view->ClearSelection();
     } else {
-        source.SetSelection(std::min(dragAnchor, dragColumn) + s, std::max(dragAnchor, dragColumn) + s);
+        source.SetSelection(std::min(dragAnchor, dragColumn) + s,
+                            std::max(dragAnchor, dragColumn) + s);
         view->SetSelectionColumns(SampleToColumn(source.selectionStart),
                                   SampleToColumn(source.selectionEnd));
     }
-    if (x == -1) EnterLoadedSourceData();
+    if (x == -1)
+        EnterLoadedSourceData();
     view->Redraw();
 }
 
 void Presenter::OnMouseUp(const POINTS*) {
-    if (state == SETTING_CURSOR_AND_SAMPLE_STATE) EnterLoadedSourceData();
+    if (state == SETTING_CURSOR_AND_SAMPLE_STATE)
+        EnterLoadedSourceData();
 }
 
 // ---- volumes, device and pin ---------------------------------------------
 
-void Presenter::OnMicVolumeChange() { input.SetVolume(view->GetMicVolumePos()); }
+void Presenter::OnMicVolumeChange() {
+    input.SetVolume(view->GetMicVolumePos());
+}
 
-void Presenter::OnSpeakerVolumeChange() { source.SetVolume(view->GetSpeakerVolumePos()); }
+void Presenter::OnSpeakerVolumeChange() {
+    source.SetVolume(view->GetSpeakerVolumePos());
+}
 
 void Presenter::FillInputPins() {
     view->ClearInputPins();
-    for (const auto& name : input.m_MonikerList.m_InputPinNames) view->AddInputPin(name.c_str());
+    for (const auto& name : input.m_MonikerList.m_InputPinNames)
+        view->AddInputPin(name.c_str());
     view->ShowInputPins(input.m_MonikerList.m_nPinCount > 1);
 }
 
 void Presenter::OnInputDeviceChange() {
-    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
+        return;
     int i = view->GetSelectedInputDevice();
     input.SetInputDevice(i);
     view->SelectInputDevice(input.m_MonikerList.m_nCurrent);
@@ -485,7 +549,8 @@ void Presenter::OnInputDeviceChange() {
 }
 
 void Presenter::OnInputPinChange() {
-    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
+        return;
     input.SetInputPin(view->GetSelectedInputPin());
     view->SelectInputPin(input.m_MonikerList.m_nActivePin);
 }
@@ -493,7 +558,8 @@ void Presenter::OnInputPinChange() {
 // ---- loading a narrator file ------------------------------------------------
 
 void Presenter::OnOpenClick() {
-    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
+        return;
     wchar_t path[IniReg::kPathCapacity] = {};
     if (!view->AskOpenFileName(path, settings->initialDir.data(), settings->Filter(),
                                &settings->filterIndex))
@@ -505,7 +571,8 @@ void Presenter::OnOpenClick() {
 }
 
 void Presenter::OnRecentFileDoubleClick() {
-    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE) return;
+    if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
+        return;
     int i = view->GetSelectedRecentFile();
     auto path = settings->DuplicateRecent(i);
     if (!path) {
@@ -520,7 +587,8 @@ void Presenter::OnRecentFileDoubleClick() {
 }
 
 void Presenter::StartLoading(std::wstring path) {
-    if (state != LOADING_SOURCE_DATA_STATE) return;
+    if (state != LOADING_SOURCE_DATA_STATE)
+        return;
     loadOutcome = LOAD_RUNNING;
     try {
         loader = std::thread([this, file = std::move(path)] { LoadSourceFile(file); });
@@ -538,8 +606,10 @@ void Presenter::LoadSourceFile(const std::wstring& path) {
 
 void Presenter::FinishLoadingIfDone() {
     int outcome = loadOutcome.load(std::memory_order_acquire);
-    if (outcome == LOAD_RUNNING) return;
-    if (loader.joinable()) loader.join();
+    if (outcome == LOAD_RUNNING)
+        return;
+    if (loader.joinable())
+        loader.join();
     loadOutcome = LOAD_RUNNING;
     if (outcome == LOAD_SUCCEEDED) {
         EnterLoadedSourceData();
@@ -551,16 +621,23 @@ void Presenter::FinishLoadingIfDone() {
 
 // ---- playing and the training cycle ------------------------------------------
 
-void Presenter::OnPlayClick() { EnterPlayingSourceData(); }
+void Presenter::OnPlayClick() {
+    EnterPlayingSourceData();
+}
 
 void Presenter::OnLoopClick() {
     switch (state) {
-        case LOADED_SOURCE_DATA_STATE: EnterListeningSample(); break;
+        case LOADED_SOURCE_DATA_STATE:
+            EnterListeningSample();
+            break;
         case LISTENING_SAMPLE_STATE:
         case RECORDING_INPUT_DATA_STATE:
         case COMPARING_SOURCE_SAMPLE_STATE:
-        case COMPARING_INPUT_DATA_STATE: EnterLoadedSourceData(); break;
-        default: break;
+        case COMPARING_INPUT_DATA_STATE:
+            EnterLoadedSourceData();
+            break;
+        default:
+            break;
     }
 }
 
@@ -601,25 +678,35 @@ void Presenter::OnTimer() {
             view->SetProgress(source.progress);
             FinishLoadingIfDone();
             break;
-        case PLAYING_SOURCE_DATA_STATE: FollowFilePlayback(); break;
-        case LISTENING_SAMPLE_STATE:
-        case COMPARING_SOURCE_SAMPLE_STATE: FollowSelectionPlayback(); break;
-        case COMPARING_INPUT_DATA_STATE:
-            if (input.IsPlaybackFinished()) EnterListeningSample();
+        case PLAYING_SOURCE_DATA_STATE:
+            FollowFilePlayback();
             break;
-        default: break;
+        case LISTENING_SAMPLE_STATE:
+        case COMPARING_SOURCE_SAMPLE_STATE:
+            FollowSelectionPlayback();
+            break;
+        case COMPARING_INPUT_DATA_STATE:
+            if (input.IsPlaybackFinished())
+                EnterListeningSample();
+            break;
+        default:
+            break;
     }
 }
 
 void Presenter::OnCaptureEvent() {
-    if (state != RECORDING_INPUT_DATA_STATE) return;
+    if (state != RECORDING_INPUT_DATA_STATE)
+        return;
     while (input.pME) {
         long code = 0;
         std::intptr_t p1 = 0, p2 = 0;
-        if (FAILED(input.pME->GetEvent(&code, &p1, &p2, 0))) break;
+        if (FAILED(input.pME->GetEvent(&code, &p1, &p2, 0)))
+            break;
         input.pME->FreeEventParams(code, p1, p2);
-        if (code == media::EC_BUFFERING_DATA && p1 == 0) EnterComparingSourceSample();
+        if (code == media::EC_BUFFERING_DATA && p1 == 0)
+            EnterComparingSourceSample();
         // A device or server lost mid-recording: say so; the cycle waits for Pause.
-        if (code == media::EC_ERRORABORT) ShowError(L"Recording");
+        if (code == media::EC_ERRORABORT)
+            ShowError(L"Recording");
     }
 }

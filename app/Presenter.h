@@ -31,7 +31,7 @@ enum PresenterState : int {
 };
 
 class Presenter : public IPresenter {
-public:
+  public:
     Presenter(IView* view, std::unique_ptr<IniReg> settings);
     ~Presenter() override;
     Presenter(const Presenter&) = delete;
@@ -69,7 +69,7 @@ public:
     InputData& Input() { return input; }
     IniReg& Settings() { return *settings; }
 
-private:
+  private:
     void EnterNoSourceData();
     void EnterLoadingSourceData();
     void EnterLoadedSourceData();

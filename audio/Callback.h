@@ -5,13 +5,13 @@
 #include "Media.h"
 
 class CCallback : public media::ISampleGrabberCB {
-public:
+  public:
     explicit CCallback(IData* data) : data_(data) {}
     HRESULT SampleCB(double sampleTime, const std::uint8_t* buffer, long length) override {
         data_->AddSamples(buffer, length, sampleTime);
         return S_OK;
     }
 
-private:
+  private:
     IData* data_;
 };

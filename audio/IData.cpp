@@ -1,5 +1,6 @@
 #include "IData.h"
 
 IData::~IData() {
-    if (DeleteTempFile(displayFile)) DeleteTempFile(wavFile);
+    if (DeleteTempFile(displayFile))
+        DeleteTempFile(wavFile);
 }

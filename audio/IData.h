@@ -10,7 +10,7 @@
 #include "TempFile.h"
 
 class IData {
-public:
+  public:
     IData() = default;
     IData(const IData&) = delete;
     IData& operator=(const IData&) = delete;

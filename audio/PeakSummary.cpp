@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-PeakSummary::~PeakSummary() { Delete(); }
+PeakSummary::~PeakSummary() {
+    Delete();
+}
 
 bool PeakSummary::Create() {
     Delete();
@@ -22,7 +24,8 @@ bool PeakSummary::Delete() {
 }
 
 void PeakSummary::Add(const std::int16_t* samples, std::size_t count) {
-    if (!file_.IsOpen()) return;
+    if (!file_.IsOpen())
+        return;
     for (std::size_t k = 0; k < count; ++k) {
         auto value = static_cast<std::uint16_t>(std::abs(static_cast<int>(samples[k])));
         blockMax_ = std::max(blockMax_, value);
@@ -32,11 +35,13 @@ void PeakSummary::Add(const std::int16_t* samples, std::size_t count) {
             inBlock_ = 0;
         }
     }
-    if (pending_.size() >= 4096) Flush();
+    if (pending_.size() >= 4096)
+        Flush();
 }
 
 void PeakSummary::Flush() {
-    if (!pending_.empty()) WriteAll(file_.fd, pending_.data(), pending_.size() * 2);
+    if (!pending_.empty())
+        WriteAll(file_.fd, pending_.data(), pending_.size() * 2);
     pending_.clear();
 }
 
@@ -48,7 +53,8 @@ void PeakSummary::Finish() {
 bool PeakSummary::ReadBlocks(std::int64_t first, std::int64_t last,
                              std::vector<std::uint16_t>* out) const {
     out->assign(static_cast<std::size_t>(std::max<std::int64_t>(last - first, 0)), 0);
-    if (out->empty()) return true;
+    if (out->empty())
+        return true;
     auto bytes = static_cast<ssize_t>(out->size() * 2);
     return ::pread(file_.fd, out->data(), static_cast<std::size_t>(bytes), first * 2) == bytes;
 }

@@ -13,7 +13,7 @@
 #include "TempFile.h"
 
 class PeakSummary {
-public:
+  public:
     static constexpr std::int64_t kBlock = 64;
 
     PeakSummary() = default;
@@ -35,7 +35,7 @@ public:
     bool ReadBlocks(std::int64_t first, std::int64_t last, std::vector<std::uint16_t>* out) const;
     const std::string& Path() const { return file_.path; }
 
-private:
+  private:
     void Flush();
 
     TempFile file_;

@@ -9,14 +9,17 @@
 
 #include "Callback.h"
 #include "ErrorReport.h"
-#include "MessageBox.h"
 #include "LastError.h"
+#include "MessageBox.h"
 #include "Pins.h"
 
-SourceData::~SourceData() { ReleaseGraph(); }
+SourceData::~SourceData() {
+    ReleaseGraph();
+}
 
 void SourceData::ReleaseGraphObjects() {
-    if (pMC) pMC->Stop();
+    if (pMC)
+        pMC->Stop();
     pMS.reset();
     pRC.reset();
     pBA.reset();
@@ -28,20 +31,25 @@ void SourceData::ReleaseGraphObjects() {
 }
 
 void SourceData::AbortGraph() {
-    if (!pGB) return;
+    if (!pGB)
+        return;
     pGB->Abort();
     ReleaseGraphObjects();
 }
 
 void SourceData::ReleaseGraph() {
-    if (!pGB) return;
-    if (pMC) pMC->Stop();
+    if (!pGB)
+        return;
+    if (pMC)
+        pMC->Stop();
     AbortGraph();
 }
 
 void SourceData::Clear() {
-    if (pMC) pMC->Stop();
-    if (DeleteTempFile(displayFile)) DeleteTempFile(wavFile);
+    if (pMC)
+        pMC->Stop();
+    if (DeleteTempFile(displayFile))
+        DeleteTempFile(wavFile);
     summary.Delete();
     zoom = kDefaultZoom;
     scrollSample = 0;
@@ -60,7 +68,8 @@ namespace {
 // The display value of one channel sample: its most significant 16 bits, with
 // unsigned 8-bit samples re-centred on zero.
 std::int16_t DisplayValue(const std::uint8_t* sample, int bytesPerSample) {
-    if (bytesPerSample == 1) return static_cast<std::int16_t>((sample[0] - 128) * 256);
+    if (bytesPerSample == 1)
+        return static_cast<std::int16_t>((sample[0] - 128) * 256);
     const std::uint8_t* top = sample + bytesPerSample - 2;
     return static_cast<std::int16_t>(top[0] | (top[1] << 8));
 }
@@ -75,15 +84,17 @@ bool Fail(const wchar_t* label) {
 bool SourceData::LoadFile(const wchar_t* name) {
     progress = 0;
     if (pGB) {
-        if (pMC) pMC->Stop();
+        if (pMC)
+            pMC->Stop();
         pGB->Abort();
         ReleaseGraphObjects();
     }
     fileName = name;
-    bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph() &&
-              BuildPlaybackGraph();
+    bool ok =
+        CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph() && BuildPlaybackGraph();
     fileName = nullptr;
-    if (!ok) return false;
+    if (!ok)
+        return false;
     cursorSample = 0;
     return true;
 }
@@ -99,20 +110,27 @@ bool SourceData::BuildDecodeGraph() {
         return fail(L"CoCreateInstance(CLSID_FilterGraph,...)");
     if (FAILED(media::CoCreateInstance(media::Clsid::SampleGrabber, &pGrabberF)))
         return fail(L"CoCreateInstance(CLSID_SampleGrabber,...");
-    if (FAILED(pGB->AddFilter(pGrabberF, L"Sample Grabber"))) return fail(L"AddFilter(pGrabberF,...)");
+    if (FAILED(pGB->AddFilter(pGrabberF, L"Sample Grabber")))
+        return fail(L"AddFilter(pGrabberF,...)");
     if (FAILED(media::QueryInterface(pGrabberF, &grabber)))
         return fail(L"QueryInterface(IID_ISampleGrabber,...)");
-    if (FAILED(media::QueryInterface(pGB, &pMC))) return fail(L"QueryInterface(IID_IMediaControl,...)");
-    if (FAILED(media::QueryInterface(pGB, &pME))) return fail(L"QueryInterface(IID_IMediaEvent,...)");
+    if (FAILED(media::QueryInterface(pGB, &pMC)))
+        return fail(L"QueryInterface(IID_IMediaControl,...)");
+    if (FAILED(media::QueryInterface(pGB, &pME)))
+        return fail(L"QueryInterface(IID_IMediaEvent,...)");
     media::AM_MEDIA_TYPE type;
     type.majortype = media::MajorType::Audio;
     type.subtype = media::SubType::PCM;
     type.formattype = media::FormatType::WaveFormatEx;
-    if (FAILED(grabber->SetMediaType(type))) return fail(L"SetMediaType()");
-    if (FAILED(grabber->SetOneShot(true))) return fail(L"SetOneShot()");
-    if (FAILED(grabber->SetBufferSamples(false))) return fail(L"SetBufferSamples()");
+    if (FAILED(grabber->SetMediaType(type)))
+        return fail(L"SetMediaType()");
+    if (FAILED(grabber->SetOneShot(true)))
+        return fail(L"SetOneShot()");
+    if (FAILED(grabber->SetBufferSamples(false)))
+        return fail(L"SetBufferSamples()");
     CCallback callback(this);
-    if (FAILED(grabber->SetCallback(&callback, 0))) return fail(L"SetCallback()");
+    if (FAILED(grabber->SetCallback(&callback, 0)))
+        return fail(L"SetCallback()");
     bool ok = DecodeToEnd(grabber);
     // The streaming threads end with the graph, before the callback goes.
     AbortGraph();
@@ -128,21 +146,25 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
     if (FAILED(ConnectFilters(pGB, sourceFilter, pGrabberF, PinErrors::Silent)))
         return Fail(L"ConnectFilters()");
     media::AM_MEDIA_TYPE type;
-    if (FAILED(grabber->GetConnectedMediaType(&type))) return Fail(L"GetConnectedMediaType()");
+    if (FAILED(grabber->GetConnectedMediaType(&type)))
+        return Fail(L"GetConnectedMediaType()");
     if (type.format.channels > 2) {
-        MessageBoxW(L"Sorry! I can't process that file.\nLet me know about this message.", L"Sorry!",
-                    MB_OK);
+        MessageBoxW(L"Sorry! I can't process that file.\nLet me know about this message.",
+                    L"Sorry!", MB_OK);
         return false;
     }
     channels = type.format.channels;
     sampleRate = type.format.samplesPerSec;
     blockAlign = type.format.blockAlign;
     bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
-    if (FAILED(grabber->SetOneShot(false))) return Fail(L"SetOneShot()");
-    if (FAILED(grabber->SetBufferSamples(false))) return Fail(L"SetBufferSamples()");
+    if (FAILED(grabber->SetOneShot(false)))
+        return Fail(L"SetOneShot()");
+    if (FAILED(grabber->SetBufferSamples(false)))
+        return Fail(L"SetBufferSamples()");
     if (FAILED(media::CoCreateInstance(media::Clsid::NullRenderer, &pNullRenderer)))
         return Fail(L"CoCreateInstance(CLSID_NullRenderer,...)");
-    if (FAILED(pGB->AddFilter(pNullRenderer, L"Null Renderer"))) return Fail(L"AddFilter()");
+    if (FAILED(pGB->AddFilter(pNullRenderer, L"Null Renderer")))
+        return Fail(L"AddFilter()");
     if (FAILED(ConnectFilters(pGB, pGrabberF, pNullRenderer, PinErrors::Silent)))
         return Fail(L"ConnectFilters()");
     duration = 0;
@@ -151,7 +173,8 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
         if (pMS->CheckCapabilities(&capabilities) == S_OK && FAILED(pMS->GetDuration(&duration)))
             duration = 0;
     }
-    if (FAILED(pMC->Run())) return Fail(L"Run()");
+    if (FAILED(pMC->Run()))
+        return Fail(L"Run()");
     std::shared_ptr<media::IMediaFilter> renderer;
     if (FAILED(media::QueryInterface(pNullRenderer, &renderer)) ||
         FAILED(renderer->SetSyncSource(nullptr)))
@@ -162,8 +185,10 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
 }
 
 void SourceData::AddSamples(const std::uint8_t* buffer, long length, double sampleTime) {
-    if (wavFile.IsOpen() && length > 0) WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
-    if (blockAlign == 0 || channels == 0 || bytesPerSample == 0 || length <= 0) return;
+    if (wavFile.IsOpen() && length > 0)
+        WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
+    if (blockAlign == 0 || channels == 0 || bytesPerSample == 0 || length <= 0)
+        return;
     long frames = length / blockAlign;
     monoBuffer_.resize(static_cast<std::size_t>(frames));
     if (bytesPerSample == 2)
@@ -216,38 +241,51 @@ void SourceData::UpdateProgress(double sampleTime) {
         next = static_cast<std::int32_t>(sampleTime / (duration * 1e-7) * 100);
     else
         next = progress + 1;
-    if (next > 100) next = 0;
+    if (next > 100)
+        next = 0;
     progress = next;
 }
 
 int SourceData::GetWidth() {
-    if (sampleCount <= 0) return 0;
+    if (sampleCount <= 0)
+        return 0;
     return static_cast<int>((sampleCount - 1) * zoom) + 1;
 }
 
-int SourceData::GetScrollPos() { return static_cast<int>(scrollSample * zoom); }
+int SourceData::GetScrollPos() {
+    return static_cast<int>(scrollSample * zoom);
+}
 
 std::int32_t SourceData::ClampSample(double sample) const {
     auto s = static_cast<std::int64_t>(sample);
-    if (s >= sampleCount) s = sampleCount - 1;
-    if (s < 0) s = 0;
+    if (s >= sampleCount)
+        s = sampleCount - 1;
+    if (s < 0)
+        s = 0;
     return static_cast<std::int32_t>(s);
 }
 
-void SourceData::ScrollBy(int dx) { scrollSample = ClampSample(scrollSample + std::trunc(dx / zoom)); }
+void SourceData::ScrollBy(int dx) {
+    scrollSample = ClampSample(scrollSample + std::trunc(dx / zoom));
+}
 
-void SourceData::SetScrollPos(int x) { scrollSample = ClampSample(x / zoom); }
+void SourceData::SetScrollPos(int x) {
+    scrollSample = ClampSample(x / zoom);
+}
 
 int SourceData::SetCursor(int x) {
     auto s = static_cast<std::int64_t>(x / zoom);
-    if (s > sampleCount - 1) s = sampleCount - 1;
-    if (s < 0 && sampleCount > 0) s = 0;
+    if (s > sampleCount - 1)
+        s = sampleCount - 1;
+    if (s < 0 && sampleCount > 0)
+        s = 0;
     cursorSample = static_cast<std::int32_t>(s);
     return static_cast<int>(cursorSample * zoom);
 }
 
 int SourceData::GetCursorPos() {
-    if (cursorSample < 0) return -1;
+    if (cursorSample < 0)
+        return -1;
     return static_cast<int>((cursorSample - scrollSample) * zoom);
 }
 
@@ -278,22 +316,27 @@ bool SourceData::BuildPlaybackGraph() {
     }
     if (FAILED(media::QueryInterface(pGB, &pMS)))
         return refuse(L"Could not get IMediaSeeking interface.", L"Error");
-    std::uint32_t capabilities = media::AM_SEEKING_CanSeekAbsolute | media::AM_SEEKING_CanGetDuration;
+    std::uint32_t capabilities =
+        media::AM_SEEKING_CanSeekAbsolute | media::AM_SEEKING_CanGetDuration;
     if (pMS->CheckCapabilities(&capabilities) != S_OK)
-        return refuse(L"Sorry! This stream can't seek to an absolute position.\nLet me know about "
-                      L"this message.",
-                      L"Sorry!");
+        return refuse(
+            L"Sorry! This stream can't seek to an absolute position.\nLet me know about "
+            L"this message.",
+            L"Sorry!");
     duration = 0;
     if (FAILED(pMS->GetDuration(&duration)))
-        return refuse(L"Sorry! Couldn't get duration for this stream.\nLet me know about this "
-                      L"message.",
-                      L"Sorry!");
+        return refuse(
+            L"Sorry! Couldn't get duration for this stream.\nLet me know about this "
+            L"message.",
+            L"Sorry!");
     if (FAILED(media::QueryInterface(pGB, &pBA)))
-        return refuse(L"Sorry! Couldn't get IBasicAudio interface.\nLet me know about thes message.",
-                      L"Sorry!");
+        return refuse(
+            L"Sorry! Couldn't get IBasicAudio interface.\nLet me know about thes message.",
+            L"Sorry!");
     pBA->put_Volume(volume);
     long readBack = 0;
-    if (pBA->get_Volume(&readBack) == S_OK) volume = static_cast<std::int32_t>(readBack);
+    if (pBA->get_Volume(&readBack) == S_OK)
+        volume = static_cast<std::int32_t>(readBack);
     std::vector<std::shared_ptr<media::IBaseFilter>> filters;
     pGB->EnumFilters(&filters);
     for (const auto& filter : filters) {
@@ -307,24 +350,28 @@ bool SourceData::BuildPlaybackGraph() {
 }
 
 std::int64_t SourceData::SampleToTime(std::int64_t sample) const {
-    if (sampleCount <= 0) return 0;
+    if (sampleCount <= 0)
+        return 0;
     return static_cast<std::int64_t>(static_cast<double>(sample) / sampleCount * duration);
 }
 
 void SourceData::PlaySpan(std::int64_t begin, std::int64_t end) {
-    if (!pMC || !pMS) return;
+    if (!pMC || !pMS)
+        return;
     pMC->Pause();
     pMS->SetPositions(&begin, media::AM_SEEKING_AbsolutePositioning, &end,
                       media::AM_SEEKING_AbsolutePositioning);
     pMC->Run();
     clockAtStart = 0;
-    if (pRC) pRC->GetTime(&clockAtStart);
+    if (pRC)
+        pRC->GetTime(&clockAtStart);
     positionAtStart = begin;
 }
 
 void SourceData::Play(bool start) {
     if (!start) {
-        if (pMC) pMC->Stop();
+        if (pMC)
+            pMC->Stop();
         return;
     }
     PlaySpan(SampleToTime(cursorSample), duration);
@@ -332,7 +379,8 @@ void SourceData::Play(bool start) {
 
 void SourceData::PlaySelection(bool start) {
     if (!start) {
-        if (pMC) pMC->Stop();
+        if (pMC)
+            pMC->Stop();
         return;
     }
     PlaySpan(SampleToTime(selectionStart), SampleToTime(selectionEnd));
@@ -342,7 +390,8 @@ void SourceData::PlaySelection(bool start) {
 // be read (the caller then counts the playback as still going).
 bool SourceData::FollowClock(std::int64_t* position) {
     std::int64_t now = 0;
-    if (!pRC || FAILED(pRC->GetTime(&now)) || duration <= 0) return false;
+    if (!pRC || FAILED(pRC->GetTime(&now)) || duration <= 0)
+        return false;
     *position = positionAtStart + (now - clockAtStart);
     double ratio = static_cast<double>(*position) / duration;
     cursorSample = ratio < 1 ? static_cast<std::int32_t>(ratio * sampleCount) : sampleCount;
@@ -351,7 +400,8 @@ bool SourceData::FollowClock(std::int64_t* position) {
 
 bool SourceData::UpdatePlayback() {
     std::int64_t position = 0;
-    if (!FollowClock(&position)) return true;
+    if (!FollowClock(&position))
+        return true;
     return duration - position > 1;
 }
 
@@ -362,24 +412,29 @@ bool SourceData::UpdateSelectionPlayback() {
 }
 
 bool SourceData::TakePlaybackError() {
-    if (!pME) return false;
+    if (!pME)
+        return false;
     bool failed = false;
     long code = 0;
     std::intptr_t p1 = 0, p2 = 0;
     while (pME->GetEvent(&code, &p1, &p2, 0) == S_OK) {
         pME->FreeEventParams(code, p1, p2);
-        if (code == media::EC_ERRORABORT) failed = true;
+        if (code == media::EC_ERRORABORT)
+            failed = true;
     }
     return failed;
 }
 
-int SourceData::GetVolume() { return volume / 100 + 100; }
+int SourceData::GetVolume() {
+    return volume / 100 + 100;
+}
 
 void SourceData::SetVolume(int position) {
     position = std::clamp(position, 0, 100);
     std::int32_t old = volume;
     volume = (position - 100) * 100;
-    if (!pBA) return;
+    if (!pBA)
+        return;
     pBA->put_Volume(volume);
     long readBack = 0;
     if (pBA->get_Volume(&readBack) == S_OK)
@@ -397,7 +452,8 @@ std::vector<std::int64_t> BucketEdges(std::int64_t m, int count) {
     for (int j = 0; j < count; ++j) {
         std::int64_t r = count - j;
         std::int64_t end = i + (m - i) / r;
-        if (end > m || r == 1) end = m;
+        if (end > m || r == 1)
+            end = m;
         edges[static_cast<std::size_t>(j) + 1] = end;
         i = end;
     }
@@ -406,7 +462,8 @@ std::vector<std::int64_t> BucketEdges(std::int64_t m, int count) {
 
 int MaxAbs(const std::int16_t* samples, std::int64_t n) {
     int value = 0;
-    for (std::int64_t k = 0; k < n; ++k) value = std::max(value, std::abs(static_cast<int>(samples[k])));
+    for (std::int64_t k = 0; k < n; ++k)
+        value = std::max(value, std::abs(static_cast<int>(samples[k])));
     return value;
 }
 
@@ -415,7 +472,8 @@ int MaxAbs(const std::int16_t* samples, std::int64_t n) {
 bool SourceData::ReadDisplay(std::int64_t first, std::int64_t count,
                              std::vector<std::int16_t>* out) const {
     out->assign(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)), 0);
-    if (out->empty() || !displayFile.IsOpen()) return false;
+    if (out->empty() || !displayFile.IsOpen())
+        return false;
     // A short read leaves the rest at zero.
     return ::pread(displayFile.fd, out->data(), out->size() * 2, first * 2) ==
            static_cast<ssize_t>(out->size() * 2);
@@ -444,18 +502,21 @@ void SourceData::ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
         std::int64_t a = (s + edges[j] + B - 1) / B, b = (s + edges[j + 1]) / B;
         int value = 0;
         for (std::int64_t k = a; k < b; ++k)
-            value = std::max(value, static_cast<int>(blocks[static_cast<std::size_t>(k - firstBlock)]));
+            value =
+                std::max(value, static_cast<int>(blocks[static_cast<std::size_t>(k - firstBlock)]));
         (*maxima)[j] = value;
     }
     std::vector<std::int16_t> raw;
     for (std::size_t j = 0; j <= count; ++j) {
         std::int64_t edge = s + edges[j];
-        if (edge % B == 0) continue;
+        if (edge % B == 0)
+            continue;
         std::int64_t start = edge / B * B;
         std::int64_t length = std::min<std::int64_t>(B, sampleCount - start);
         ReadDisplay(start, length, &raw);
         std::int64_t split = edge - start;
-        if (j > 0) (*maxima)[j - 1] = std::max((*maxima)[j - 1], MaxAbs(raw.data(), split));
+        if (j > 0)
+            (*maxima)[j - 1] = std::max((*maxima)[j - 1], MaxAbs(raw.data(), split));
         if (j < count)
             (*maxima)[j] = std::max((*maxima)[j], MaxAbs(raw.data() + split, length - split));
     }
@@ -469,13 +530,16 @@ int SourceData::GetPeaks(short** peaks, int width, int height, double* startSeco
     if (sampleCount > 0)
         *startSeconds = static_cast<double>(scrollSample) / sampleCount * duration * 1e-7;
     std::int64_t visible = static_cast<std::int64_t>(sampleCount) - scrollSample;
-    if (visible <= 0) return 0;
+    if (visible <= 0)
+        return 0;
     auto n = static_cast<std::int64_t>(width / zoom);
     *spanSeconds = static_cast<double>(n) / sampleCount * duration * 1e-7;
     std::int64_t m = std::max<std::int64_t>(std::min(visible, n), 0);
     auto count = static_cast<int>(std::ceil(m * zoom));
-    if (count > width) count = width;
-    if (count <= 0) return 0;
+    if (count > width)
+        count = width;
+    if (count <= 0)
+        return 0;
 
     auto edges = BucketEdges(m, count);
     std::vector<int> maxima(static_cast<std::size_t>(count), 0);
@@ -504,19 +568,25 @@ void SourceData::SetSelection(int x1, int x2) {
 
 void SourceData::Zoom(int viewWidth, bool aroundCursor, bool in) {
     int half = viewWidth >> 1;
-    std::int64_t anchor = aroundCursor ? cursorSample
-                                       : static_cast<std::int64_t>(half / zoom) + scrollSample;
+    std::int64_t anchor =
+        aroundCursor ? cursorSample : static_cast<std::int64_t>(half / zoom) + scrollSample;
     if (in) {
         zoom *= 1.1;
-        if (zoom > kMaxZoom) zoom = kMaxZoom;
+        if (zoom > kMaxZoom)
+            zoom = kMaxZoom;
     } else {
         zoom *= 0.9;
-        if (zoom <= kMinZoom) zoom = kMinZoom;
+        if (zoom <= kMinZoom)
+            zoom = kMinZoom;
     }
     std::int64_t s = anchor - static_cast<std::int64_t>(half / zoom);
     scrollSample = static_cast<std::int32_t>(std::max<std::int64_t>(s, 0));
 }
 
-void SourceData::ZoomIn(int viewWidth, bool aroundCursor) { Zoom(viewWidth, aroundCursor, true); }
+void SourceData::ZoomIn(int viewWidth, bool aroundCursor) {
+    Zoom(viewWidth, aroundCursor, true);
+}
 
-void SourceData::ZoomOut(int viewWidth, bool aroundCursor) { Zoom(viewWidth, aroundCursor, false); }
+void SourceData::ZoomOut(int viewWidth, bool aroundCursor) {
+    Zoom(viewWidth, aroundCursor, false);
+}

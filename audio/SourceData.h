@@ -4,8 +4,8 @@
 //
 // Threads: AddSamples runs on the decode graph's streaming thread while a file
 // loads; everything else on the UI thread, or on the loading thread during a load.
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include <vector>
@@ -15,7 +15,7 @@
 #include "PeakSummary.h"
 
 class SourceData : public IData {
-public:
+  public:
     SourceData() = default;
     ~SourceData() override;
 
@@ -83,7 +83,7 @@ public:
     std::int64_t peakSummaryThreshold = 1 << 18;
     PeakSummary summary;
 
-private:
+  private:
     bool BuildDecodeGraph();
     bool BuildPlaybackGraph();
     void PlaySpan(std::int64_t begin, std::int64_t end);

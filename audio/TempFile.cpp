@@ -18,7 +18,8 @@ namespace {
 std::string TempFolder() {
     const char* dir = std::getenv("TMPDIR");
     std::string folder = (dir && *dir) ? dir : "/tmp";
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     return folder;
 }
 
@@ -38,7 +39,8 @@ void PutLe16(std::uint8_t* p, std::uint16_t v) {
 }
 
 void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
@@ -48,7 +50,8 @@ bool WriteAll(int fd, const void* buffer, std::size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, p, length);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             SetLastErrorFromErrno(errno);
             return false;
         }
@@ -59,7 +62,8 @@ bool WriteAll(int fd, const void* buffer, std::size_t length) {
 }
 
 bool CreateTempFile(TempFile& file) {
-    if (file.IsOpen()) return CloseFile(file);
+    if (file.IsOpen())
+        return CloseFile(file);
     file.path.clear();
     std::string name = TempFolder() + "/PRRXXXXXX";
     std::vector<char> buffer(name.begin(), name.end());
@@ -90,7 +94,8 @@ bool OpenTempFile(TempFile& file) {
 }
 
 bool CreateTempFiles(IData& data) {
-    if (!CreateTempFile(data.displayFile) || !OpenTempFile(data.displayFile)) return false;
+    if (!CreateTempFile(data.displayFile) || !OpenTempFile(data.displayFile))
+        return false;
     if (!CreateTempFile(data.wavFile) || !OpenTempFile(data.wavFile)) {
         DeleteTempFile(data.displayFile);
         return false;
@@ -104,7 +109,8 @@ bool CreateTempFiles(IData& data) {
 }
 
 bool DeleteTempFile(TempFile& file) {
-    if (file.IsOpen() && !CloseFile(file)) return false;
+    if (file.IsOpen() && !CloseFile(file))
+        return false;
     if (!file.path.empty()) {
         if (::unlink(file.path.c_str()) != 0) {
             SetLastErrorFromErrno(errno);
@@ -135,14 +141,17 @@ void BuildWavHeader(std::uint8_t h[kWavHeaderSize], std::uint16_t channels,
 }
 
 void FinishWavFile(IData& data) {
-    if (!data.wavFile.IsOpen()) return;
+    if (!data.wavFile.IsOpen())
+        return;
     struct stat st {};
     std::uint32_t size = kWavHeaderSize;
-    if (::fstat(data.wavFile.fd, &st) == 0) size = static_cast<std::uint32_t>(st.st_size);
+    if (::fstat(data.wavFile.fd, &st) == 0)
+        size = static_cast<std::uint32_t>(st.st_size);
     std::uint8_t header[kWavHeaderSize];
     BuildWavHeader(header, data.channels, data.sampleRate, data.blockAlign, data.bytesPerSample,
                    size);
-    if (::lseek(data.wavFile.fd, 0, SEEK_SET) == 0) WriteAll(data.wavFile.fd, header, sizeof header);
+    if (::lseek(data.wavFile.fd, 0, SEEK_SET) == 0)
+        WriteAll(data.wavFile.fd, header, sizeof header);
     ::close(data.wavFile.fd);
     data.wavFile.fd = -1;
 }

@@ -6,10 +6,10 @@
 
 #include "ErrorReport.h"
 #include "LastError.h"
-#include "VoiceActivity.h"
-#include "Pins.h"
 #include "MessageBox.h"
+#include "Pins.h"
 #include "Tick.h"
+#include "VoiceActivity.h"
 #include "Window.h"
 
 using namespace media;
@@ -21,7 +21,9 @@ constexpr std::uint32_t kPlaybackStartTimeoutMs = 20000;
 constexpr long kStatePollMs = 100;
 }  // namespace
 
-InputData::InputData() { volume = -5000; }
+InputData::InputData() {
+    volume = -5000;
+}
 
 InputData::~InputData() {
     DetachCaptureFilters();
@@ -44,7 +46,8 @@ HRESULT InputData::InitCapture() {
         return hr;
     }
     hr = BuildCaptureGraph();
-    if (FAILED(hr)) ShowError(L"BuildCaptureGraph()\n");
+    if (FAILED(hr))
+        ShowError(L"BuildCaptureGraph()\n");
     return hr;
 }
 
@@ -76,17 +79,20 @@ HRESULT InputData::EnumInputDevices() {
 HRESULT InputData::BuildCaptureGraph() {
     HRESULT hr = CoCreateInstance(Clsid::FilterGraph, &pGB);
     if (FAILED(hr)) {
-        ShowError(L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, "
-                  L"(void **)&pGB)\n");
+        ShowError(
+            L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, "
+            L"(void **)&pGB)\n");
         return hr;
     }
     hr = CoCreateInstance(Clsid::CaptureGraphBuilder2, &pCapture);
     if (FAILED(hr)) {
-        ShowError(L"CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, "
-                  L"IID_ICaptureGraphBuilder2, (void **)&pCapture)\n");
+        ShowError(
+            L"CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, "
+            L"IID_ICaptureGraphBuilder2, (void **)&pCapture)\n");
         return hr;
     }
-    if (!pGB || !pCapture) return E_NOINTERFACE;
+    if (!pGB || !pCapture)
+        return E_NOINTERFACE;
     hr = pCapture->SetFiltergraph(pGB);
     if (FAILED(hr)) {
         ShowError(L"pCapture->SetFiltergraph(pGB)\n");
@@ -124,8 +130,9 @@ HRESULT InputData::BuildCaptureGraph() {
     }
     hr = CoCreateInstance(Clsid::NullRenderer, &pNullRenderer);
     if (FAILED(hr)) {
-        ShowError(L"CoCreateInstance(CLSID_NullRenderer, NULL, CLSCTX_INPROC_SERVER, "
-                  L"IID_IBaseFilter, (void **)&pNullRenderer)\n");
+        ShowError(
+            L"CoCreateInstance(CLSID_NullRenderer, NULL, CLSCTX_INPROC_SERVER, "
+            L"IID_IBaseFilter, (void **)&pNullRenderer)\n");
         return hr;
     }
     hr = pGB->AddFilter(pNullRenderer, L"Null Renderer");
@@ -158,7 +165,8 @@ HRESULT InputData::CreateAndAddGrabber() {
     pGrabber->SetBufferSamples(true);
     m_pCallback = std::make_unique<CCallback>(this);
     hr = pGrabber->SetCallback(m_pCallback.get(), 0);
-    if (FAILED(hr)) ShowError(L"pGrabber->SetCallback(m_pCallback, 0)\n");
+    if (FAILED(hr))
+        ShowError(L"pGrabber->SetCallback(m_pCallback, 0)\n");
     return hr;
 }
 
@@ -195,8 +203,10 @@ bool InputData::WaitForState(const std::shared_ptr<IMediaControl>& control, Filt
     for (;;) {
         std::uint32_t asked = GetTickCount();
         FilterState state;
-        if (control->GetState(kStatePollMs, &state) == S_OK && state == wanted) return true;
-        if (GetTickCount() - started >= timeoutMs) return false;
+        if (control->GetState(kStatePollMs, &state) == S_OK && state == wanted)
+            return true;
+        if (GetTickCount() - started >= timeoutMs)
+            return false;
         std::uint32_t spent = GetTickCount() - asked;
         if (spent < static_cast<std::uint32_t>(kStatePollMs))
             std::this_thread::sleep_for(std::chrono::milliseconds(kStatePollMs - spent));
@@ -204,7 +214,8 @@ bool InputData::WaitForState(const std::shared_ptr<IMediaControl>& control, Filt
 }
 
 HRESULT InputData::StartCapturing(HWND window) {
-    if (m_CaptureState != CAPTURE_READY) return E_FAIL;
+    if (m_CaptureState != CAPTURE_READY)
+        return E_FAIL;
     HRESULT hr = FillWavParamField();
     if (FAILED(hr)) {
         ShowError(L"FillWavParamField()\n");
@@ -212,7 +223,8 @@ HRESULT InputData::StartCapturing(HWND window) {
     }
     m_CaptureState = CAPTURE_BUSY;
     Clear();
-    if (!CreateTempFiles(*this)) return E_FAIL;
+    if (!CreateTempFiles(*this))
+        return E_FAIL;
     std::uint32_t started = GetTickCount();
     hr = pMC->Run();
     if (hr == S_OK) {
@@ -235,7 +247,8 @@ HRESULT InputData::StartCapturing(HWND window) {
 }
 
 void InputData::Notify(long code, std::intptr_t param1) {
-    if (pMES) pMES->Notify(code, param1, 0);
+    if (pMES)
+        pMES->Notify(code, param1, 0);
 }
 
 // The streaming side moves the state on only from the value it saw, so a stop
@@ -244,8 +257,10 @@ void InputData::AddSamples(const std::uint8_t* buffer, long length, double) {
     std::int32_t state = m_CaptureState;
     switch (state) {
         case CAPTURE_ARMED:
-            if (IsQuietBuffer(buffer, length)) return;
-            if (!m_CaptureState.compare_exchange_strong(state, CAPTURE_BUSY)) return;
+            if (IsQuietBuffer(buffer, length))
+                return;
+            if (!m_CaptureState.compare_exchange_strong(state, CAPTURE_BUSY))
+                return;
             WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
             state = CAPTURE_BUSY;
             if (m_CaptureState.compare_exchange_strong(state, CAPTURE_VOICE))
@@ -273,7 +288,8 @@ void InputData::AddSamples(const std::uint8_t* buffer, long length, double) {
 }
 
 bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
-    if (channels == 0 || bytesPerSample == 0 || blockAlign == 0 || length <= 0) return true;
+    if (channels == 0 || bytesPerSample == 0 || blockAlign == 0 || length <= 0)
+        return true;
     BandSplitState splitter(sampleRate);
     double accumulator = 0;
     for (long position = 0; position + blockAlign <= length; position += blockAlign) {
@@ -281,7 +297,8 @@ bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
         const std::uint8_t* sample = buffer + position;
         for (int c = 0; c < channels; ++c, sample += bytesPerSample) {
             std::uint32_t raw = 0;
-            for (int k = 0; k < bytesPerSample; ++k) raw |= static_cast<std::uint32_t>(sample[k]) << (8 * k);
+            for (int k = 0; k < bytesPerSample; ++k)
+                raw |= static_cast<std::uint32_t>(sample[k]) << (8 * k);
             auto value = static_cast<std::int32_t>(raw << m_nSignShift) >> m_nSignShift;
             sum += value;
         }
@@ -291,7 +308,8 @@ bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
 }
 
 HRESULT InputData::StopCapturing() {
-    if (!pME || !pMC) return E_POINTER;
+    if (!pME || !pMC)
+        return E_POINTER;
     if (pME->SetNotifyWindow(nullptr, 0, 0) != S_OK)
         MessageBoxW(L"NULL event wasn't set", L"", MB_OK);
     std::int32_t previous = m_CaptureState.exchange(CAPTURE_BUSY);
@@ -348,7 +366,8 @@ HRESULT InputData::SetInputDevice(std::int32_t index) {
         return hr;
     }
     hr = ConnectFilters(pGB, filter, pGrabberF, PinErrors::Report);
-    if (FAILED(hr)) ShowError(L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
+    if (FAILED(hr))
+        ShowError(L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
     return hr;
 }
 
@@ -367,15 +386,21 @@ HRESULT InputData::SetInputPin(std::int32_t index) {
 }
 
 void InputData::DetachCaptureFilters() {
-    if (pMC) pMC->Stop();
-    if (!pGB) return;
-    if (m_MonikerList.Filter()) pGB->RemoveFilter(m_MonikerList.Filter());
-    if (pGrabberF) pGB->RemoveFilter(pGrabberF);
-    if (pNullRenderer) pGB->RemoveFilter(pNullRenderer);
+    if (pMC)
+        pMC->Stop();
+    if (!pGB)
+        return;
+    if (m_MonikerList.Filter())
+        pGB->RemoveFilter(m_MonikerList.Filter());
+    if (pGrabberF)
+        pGB->RemoveFilter(pGrabberF);
+    if (pNullRenderer)
+        pGB->RemoveFilter(pNullRenderer);
 }
 
 void InputData::ReleaseCaptureGraph() {
-    if (pGB) pGB->Abort();
+    if (pGB)
+        pGB->Abort();
     pNullRenderer.reset();
     pGrabberF.reset();
     pME.reset();
@@ -406,32 +431,39 @@ void InputData::ReleaseGraph() {
 }
 
 void InputData::Clear() {
-    if (FAILED(StopCapturing())) return;
+    if (FAILED(StopCapturing()))
+        return;
     Play(false);
-    if (DeleteTempFile(displayFile)) DeleteTempFile(wavFile);
+    if (DeleteTempFile(displayFile))
+        DeleteTempFile(wavFile);
 }
 
 void InputData::Play(bool start) {
     if (start) {
-        if (!pGBP && FAILED(StartPlayback())) ReleasePlaybackGraph();
+        if (!pGBP && FAILED(StartPlayback()))
+            ReleasePlaybackGraph();
         return;
     }
-    if (!pGBP) return;
-    if (pMCP) pMCP->Stop();
+    if (!pGBP)
+        return;
+    if (pMCP)
+        pMCP->Stop();
     pGBP->Abort();
     ReleasePlaybackGraph();
 }
 
 HRESULT InputData::StartPlayback() {
     if (pGBP) {
-        if (pMCP) pMCP->Stop();
+        if (pMCP)
+            pMCP->Stop();
         pGBP->Abort();
         ReleasePlaybackGraph();
     }
     HRESULT hr = CoCreateInstance(Clsid::FilterGraph, &pGBP);
     if (FAILED(hr)) {
-        ShowError(L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
-                  L"IID_IGraphBuilder, (void **)&pGBP)\n");
+        ShowError(
+            L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
+            L"IID_IGraphBuilder, (void **)&pGBP)\n");
         return hr;
     }
     if (FAILED(hr = QueryInterface(pGBP, &pMCP))) {
@@ -442,28 +474,36 @@ HRESULT InputData::StartPlayback() {
         ShowError(L"pGBP->QueryInterface(IID_IMediaEvent, (void **)&pMEP)\n");
         return hr;
     }
-    if (pGBP->RenderFile(WidenUtf8(wavFile.path).c_str(), nullptr) != S_OK) return E_FAIL;
+    if (pGBP->RenderFile(WidenUtf8(wavFile.path).c_str(), nullptr) != S_OK)
+        return E_FAIL;
     if (FAILED(hr = QueryInterface(pGBP, &pBAP))) {
         ShowError(L"pGBP->QueryInterface(IID_IBasicAudio, (void **)&pBAP)\n");
         return hr;
     }
     pBAP->put_Volume(volume);
     long readBack = 0;
-    if (pBAP->get_Volume(&readBack) == S_OK) volume = static_cast<std::int32_t>(readBack);
+    if (pBAP->get_Volume(&readBack) == S_OK)
+        volume = static_cast<std::int32_t>(readBack);
     std::uint32_t started = GetTickCount();
-    if (pMCP->Run() == S_OK) return S_OK;
-    return WaitForState(pMCP, FilterState::Running, started, kPlaybackStartTimeoutMs) ? S_OK : E_FAIL;
+    if (pMCP->Run() == S_OK)
+        return S_OK;
+    return WaitForState(pMCP, FilterState::Running, started, kPlaybackStartTimeoutMs) ? S_OK
+                                                                                      : E_FAIL;
 }
 
 bool InputData::IsPlaybackFinished() {
-    if (!pGBP) return true;
+    if (!pGBP)
+        return true;
     long code = 0;
     std::intptr_t p1 = 0, p2 = 0;
-    if (pMEP->GetEvent(&code, &p1, &p2, 0) != S_OK) return false;
+    if (pMEP->GetEvent(&code, &p1, &p2, 0) != S_OK)
+        return false;
     pMEP->FreeEventParams(code, p1, p2);
     // A take that breaks off is reported; the cycle then waits for Pause.
-    if (code == EC_ERRORABORT) ShowError(L"Playback");
-    if (code != EC_COMPLETE) return false;
+    if (code == EC_ERRORABORT)
+        ShowError(L"Playback");
+    if (code != EC_COMPLETE)
+        return false;
     pMCP->Stop();
     pGBP->Abort();
     ReleasePlaybackGraph();
@@ -477,14 +517,19 @@ void InputData::ReleasePlaybackGraph() {
     pGBP.reset();
 }
 
-int InputData::GetVolume() { return volume / 100 + 100; }
+int InputData::GetVolume() {
+    return volume / 100 + 100;
+}
 
 void InputData::SetVolume(int position) {
     std::int32_t remembered = volume;
-    if (position < 0) position = 0;
-    if (position > 100) position = 100;
+    if (position < 0)
+        position = 0;
+    if (position > 100)
+        position = 100;
     volume = (position - 100) * 100;
-    if (!pBAP) return;
+    if (!pBAP)
+        return;
     pBAP->put_Volume(volume);
     long readBack = 0;
     if (pBAP->get_Volume(&readBack) == S_OK)

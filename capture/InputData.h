@@ -24,7 +24,7 @@ constexpr std::int32_t CAPTURE_BUSY = 255;
 constexpr const wchar_t* INPUT_DEVICE_NAME = L"Audio Capture";
 
 class InputData : public IData {
-public:
+  public:
     InputData();
     ~InputData() override;
 
@@ -76,7 +76,7 @@ public:
     std::uint32_t m_dwHoldTime = 0;
     std::uint32_t m_dwQuietSince = 0;  // streaming thread only
 
-private:
+  private:
     HRESULT BuildCaptureGraph();
     HRESULT CreateAndAddGrabber();
     HRESULT FillWavParamField();

@@ -4,14 +4,17 @@
 
 using namespace media;
 
-MonikerList::~MonikerList() { RemoveAll(); }
+MonikerList::~MonikerList() {
+    RemoveAll();
+}
 
 HRESULT MonikerList::EnumFilters() {
     std::shared_ptr<ICreateDevEnum> pSysDevEnum;
     HRESULT hr = CoCreateInstance(Clsid::SystemDeviceEnum, &pSysDevEnum);
     if (FAILED(hr)) {
-        ShowError(L"CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, "
-                  L"IID_ICreateDevEnum, (void **)&pSysDevEnum)\n");
+        ShowError(
+            L"CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, "
+            L"IID_ICreateDevEnum, (void **)&pSysDevEnum)\n");
         return hr;
     }
     std::shared_ptr<IEnumMoniker> pEnumCat;
@@ -29,7 +32,8 @@ HRESULT MonikerList::EnumFilters() {
 }
 
 HRESULT MonikerList::AddMoniker(std::shared_ptr<IMoniker> moniker) {
-    if (!moniker) return E_POINTER;
+    if (!moniker)
+        return E_POINTER;
     std::shared_ptr<IPropertyBag> pPropBag;
     HRESULT hr = moniker->BindToStorage(&pPropBag);
     if (FAILED(hr)) {
@@ -38,7 +42,8 @@ HRESULT MonikerList::AddMoniker(std::shared_ptr<IMoniker> moniker) {
     }
     std::wstring name;
     hr = pPropBag->Read(L"FriendlyName", &name);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     m_Names.push_back(std::move(name));
     m_Monikers.push_back(std::move(moniker));
     ++m_nCount;
@@ -46,14 +51,16 @@ HRESULT MonikerList::AddMoniker(std::shared_ptr<IMoniker> moniker) {
 }
 
 HRESULT MonikerList::SetMonikerIndex(std::int32_t n) {
-    if (n >= m_nCount) return E_INVALIDARG;
+    if (n >= m_nCount)
+        return E_INVALIDARG;
     ReleaseFilter();
     m_nCurrent = n;
     HRESULT hr = m_Monikers[static_cast<std::size_t>(n)]->BindToObject(&m_InputFilter);
     if (FAILED(hr)) {
         m_InputFilter.reset();
-        ShowError(L"m_Monikers[m_nCurrent]->BindToObject(0, 0, IID_IBaseFilter, "
-                  L"(void **)&m_InputFilter)\n");
+        ShowError(
+            L"m_Monikers[m_nCurrent]->BindToObject(0, 0, IID_IBaseFilter, "
+            L"(void **)&m_InputFilter)\n");
         return hr;
     }
     hr = EnumInputPinsOnFilter();
@@ -82,8 +89,10 @@ HRESULT MonikerList::EnumInputPinsOnFilter() {
 
 void MonikerList::AddInputPinName(const std::shared_ptr<IPin>& pin) {
     std::wstring name;
-    if (FAILED(pin->QueryPinInfo(&name))) return;
-    if (name.size() > kMaxPinName) name.resize(kMaxPinName);
+    if (FAILED(pin->QueryPinInfo(&name)))
+        return;
+    if (name.size() > kMaxPinName)
+        name.resize(kMaxPinName);
     m_InputPinNames.push_back(std::move(name));
     ++m_nPinCount;
 }
@@ -91,9 +100,11 @@ void MonikerList::AddInputPinName(const std::shared_ptr<IPin>& pin) {
 void MonikerList::DisableAllInputPins() {
     for (const auto& name : m_InputPinNames) {
         std::shared_ptr<IPin> pin;
-        if (FAILED(m_InputFilter->FindPin(name.c_str(), &pin))) continue;
+        if (FAILED(m_InputFilter->FindPin(name.c_str(), &pin)))
+            continue;
         std::shared_ptr<IAMAudioInputMixer> mixer;
-        if (FAILED(QueryInterface(pin, &mixer))) continue;
+        if (FAILED(QueryInterface(pin, &mixer)))
+            continue;
         mixer->put_Enable(false);
     }
 }
@@ -101,15 +112,18 @@ void MonikerList::DisableAllInputPins() {
 HRESULT MonikerList::DeactivateInputPin(std::int32_t n) {
     std::shared_ptr<IPin> pin;
     HRESULT hr = m_InputFilter->FindPin(m_InputPinNames[static_cast<std::size_t>(n)].c_str(), &pin);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     std::shared_ptr<IAMAudioInputMixer> mixer;
     hr = QueryInterface(pin, &mixer);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     return mixer->put_Enable(false);
 }
 
 HRESULT MonikerList::ActivateInputPin(std::int32_t n) {
-    if (n < 0 || n >= m_nPinCount) return E_INVALIDARG;
+    if (n < 0 || n >= m_nPinCount)
+        return E_INVALIDARG;
     if (m_nActivePin >= 0) {
         DeactivateInputPin(m_nActivePin);
         m_nActivePin = -1;
@@ -122,24 +136,31 @@ HRESULT MonikerList::ActivateInputPin(std::int32_t n) {
         return hr;
     }
     hr = QueryInterface(pin, &m_pMixer);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     hr = m_pMixer->put_Enable(true);
-    if (SUCCEEDED(hr)) m_nActivePin = n;
+    if (SUCCEEDED(hr))
+        m_nActivePin = n;
     m_pMixer->put_MixLevel(m_MixLevel);
-    if (m_pMixer->get_MixLevel(&m_MixLevel) != S_OK) m_MixLevel = 0.0;
+    if (m_pMixer->get_MixLevel(&m_MixLevel) != S_OK)
+        m_MixLevel = 0.0;
     return hr;
 }
 
 void MonikerList::ApplyAutomaticGain() {
-    if (!m_pMixer) return;
+    if (!m_pMixer)
+        return;
     m_pMixer->put_MixLevel(AMF_AUTOMATICGAIN);
-    if (m_pMixer->get_MixLevel(&m_MixLevel) != S_OK) m_MixLevel = 0.0;
+    if (m_pMixer->get_MixLevel(&m_MixLevel) != S_OK)
+        m_MixLevel = 0.0;
 }
 
 std::int32_t MonikerList::FindMoniker(const wchar_t* name) const {
-    if (m_nCount == 0 || !name) return -1;
+    if (m_nCount == 0 || !name)
+        return -1;
     for (std::int32_t i = 0; i < m_nCount; ++i)
-        if (m_Names[static_cast<std::size_t>(i)] == name) return i;
+        if (m_Names[static_cast<std::size_t>(i)] == name)
+            return i;
     return -1;
 }
 

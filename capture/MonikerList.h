@@ -10,7 +10,7 @@
 #include "Media.h"
 
 class MonikerList {
-public:
+  public:
     MonikerList() = default;
     ~MonikerList();
     MonikerList(const MonikerList&) = delete;

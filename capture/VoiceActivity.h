@@ -20,10 +20,12 @@ struct BandSplitState {
     double Process(double x) {
         constexpr double vsa = 1.0 / 4294967295.0;
         low[0] += lowCoefficient * (x - low[0]) + vsa;
-        for (int i = 1; i < 4; ++i) low[i] += lowCoefficient * (low[i - 1] - low[i]);
+        for (int i = 1; i < 4; ++i)
+            low[i] += lowCoefficient * (low[i - 1] - low[i]);
         double l = low[3];
         high[0] += highCoefficient * (x - high[0]) + vsa;
-        for (int i = 1; i < 4; ++i) high[i] += highCoefficient * (high[i - 1] - high[i]);
+        for (int i = 1; i < 4; ++i)
+            high[i] += highCoefficient * (high[i - 1] - high[i]);
         double h = history[2] - high[3];
         double m = history[2] - (h + l);
         history[2] = history[1];

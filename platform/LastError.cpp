@@ -19,15 +19,19 @@ void SetLastErrorFromErrno(int err) {
     SetLastError(static_cast<std::uint32_t>(err), WidenUtf8(text ? text : ""));
 }
 
-std::uint32_t GetLastError() { return lastCode; }
+std::uint32_t GetLastError() {
+    return lastCode;
+}
 
 std::wstring GetLastErrorText() {
-    if (lastText.empty()) return FormatSystemMessage(lastCode);
+    if (lastText.empty())
+        return FormatSystemMessage(lastCode);
     return lastText;
 }
 
 std::wstring FormatSystemMessage(std::uint32_t code) {
-    if (code == 0) return L"The operation completed successfully.";
+    if (code == 0)
+        return L"The operation completed successfully.";
     char buffer[256] = {};
     const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
     return WidenUtf8(text ? text : "Unknown error");

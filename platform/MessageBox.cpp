@@ -28,7 +28,8 @@ int MessageBoxW(const wchar_t* text, const wchar_t* caption, unsigned flags) {
     }
     std::wstring t = text ? text : L"";
     std::wstring c = caption ? caption : L"";
-    if (handler) return handler(t, c, flags);
+    if (handler)
+        return handler(t, c, flags);
     std::fprintf(stderr, "[%s] %s\n", NarrowUtf8(c).c_str(), NarrowUtf8(t).c_str());
     return IDOK;
 }

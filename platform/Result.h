@@ -22,5 +22,9 @@ constexpr HRESULT VFW_E_CANNOT_CONNECT = static_cast<HRESULT>(0x80040217u);
 constexpr HRESULT VFW_E_NOT_FOUND = static_cast<HRESULT>(0x80040216u);
 constexpr HRESULT E_WAIT_TIMEOUT = static_cast<HRESULT>(0x80070102u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}

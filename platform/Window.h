@@ -34,9 +34,10 @@ constexpr std::uint32_t WM_CAPTURE_NOTIFY = WM_APP + 1;
 // A window that other threads may post messages to. Posting never blocks and may
 // be done from any thread; the message is handled on the window's own thread.
 class IWindow {
-public:
+  public:
     virtual ~IWindow() = default;
-    virtual void PostMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    virtual void PostMessage(std::uint32_t message, std::uintptr_t wParam,
+                             std::intptr_t lParam) = 0;
 };
 
 using HWND = IWindow*;

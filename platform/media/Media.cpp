@@ -24,7 +24,8 @@ std::shared_ptr<IMediaFactory> GetMediaFactory() {
 }
 
 HRESULT CoCreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) {
-    if (!object) return E_POINTER;
+    if (!object)
+        return E_POINTER;
     object->reset();
     auto factory = GetMediaFactory();
     if (!factory) {

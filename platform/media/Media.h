@@ -24,13 +24,14 @@
 namespace media {
 
 class IUnknown {
-public:
+  public:
     virtual ~IUnknown() = default;
 };
 
 template <class T, class U>
 HRESULT QueryInterface(const std::shared_ptr<U>& from, std::shared_ptr<T>* out) {
-    if (!out) return E_POINTER;
+    if (!out)
+        return E_POINTER;
     *out = std::dynamic_pointer_cast<T>(from);
     return *out ? S_OK : E_NOINTERFACE;
 }
@@ -70,7 +71,7 @@ struct AM_MEDIA_TYPE {
 // ---- pins and filters -----------------------------------------------------
 
 class IPin : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT QueryDirection(PinDirection* direction) = 0;
     // The pin's name (its id for FindPin).
     virtual HRESULT QueryPinInfo(std::wstring* name) = 0;
@@ -80,7 +81,7 @@ public:
 
 // The input mixer of a capture filter's input pin (query it from the pin).
 class IAMAudioInputMixer : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT put_Enable(bool enable) = 0;
     virtual HRESULT put_MixLevel(double level) = 0;
     virtual HRESULT get_MixLevel(double* level) = 0;
@@ -88,20 +89,20 @@ public:
 constexpr double AMF_AUTOMATICGAIN = -1.0;
 
 class IBaseFilter : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>* pins) = 0;
     virtual HRESULT FindPin(const wchar_t* id, std::shared_ptr<IPin>* pin) = 0;
 };
 
 // Receives every media sample of a sample grabber, on the streaming thread.
 class ISampleGrabberCB {
-public:
+  public:
     virtual ~ISampleGrabberCB() = default;
     virtual HRESULT SampleCB(double sampleTime, const std::uint8_t* buffer, long length) = 0;
 };
 
 class ISampleGrabber : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT SetMediaType(const AM_MEDIA_TYPE& type) = 0;
     virtual HRESULT SetOneShot(bool oneShot) = 0;
     virtual HRESULT SetBufferSamples(bool buffer) = 0;
@@ -113,7 +114,7 @@ public:
 // ---- graphs ---------------------------------------------------------------
 
 class IGraphBuilder : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) = 0;
     virtual HRESULT RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) = 0;
     virtual HRESULT EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* filters) = 0;
@@ -127,7 +128,7 @@ public:
 };
 
 class IMediaControl : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT Run() = 0;
     virtual HRESULT Pause() = 0;
     virtual HRESULT Stop() = 0;
@@ -137,7 +138,7 @@ public:
 };
 
 class IMediaEvent : public virtual IUnknown {
-public:
+  public:
     // timeoutMs < 0 waits without a bound (only for graphs that are sure to end).
     virtual HRESULT WaitForCompletion(long timeoutMs, long* eventCode) = 0;
     // S_OK with an event, E_ABORT when none arrived within timeoutMs.
@@ -147,7 +148,7 @@ public:
 };
 
 class IMediaEventEx : public IMediaEvent {
-public:
+  public:
     // Posts `message` (wParam 0, lParam instanceData) to the window whenever an
     // event is queued; a null window stops the notifications.
     virtual HRESULT SetNotifyWindow(HWND window, std::uint32_t message,
@@ -156,7 +157,7 @@ public:
 
 // Any thread may post events into a graph's queue.
 class IMediaEventSink : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT Notify(long eventCode, std::intptr_t param1, std::intptr_t param2) = 0;
 };
 
@@ -170,7 +171,7 @@ constexpr std::uint32_t AM_SEEKING_NoPositioning = 0x0;
 constexpr std::uint32_t AM_SEEKING_AbsolutePositioning = 0x1;
 
 class IMediaSeeking : public virtual IUnknown {
-public:
+  public:
     // S_OK when every asked capability is there, S_FALSE when some are, E_FAIL when none.
     virtual HRESULT CheckCapabilities(std::uint32_t* capabilities) = 0;
     virtual HRESULT GetDuration(std::int64_t* duration) = 0;
@@ -180,49 +181,49 @@ public:
 };
 
 class IBasicAudio : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT put_Volume(long volume) = 0;
     virtual HRESULT get_Volume(long* volume) = 0;
 };
 
 class IReferenceClock : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT GetTime(std::int64_t* time) = 0;
 };
 
 // Gives the reference clock of a playback graph (its audio renderer's clock).
 class IGraphClock : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) = 0;
 };
 
 // A renderer's synchronisation: without a clock it takes every sample at once.
 class IMediaFilter : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>& clock) = 0;
 };
 
 class ICaptureGraphBuilder2 : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) = 0;
 };
 
 // ---- devices --------------------------------------------------------------
 
 class IPropertyBag : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT Read(const wchar_t* property, std::wstring* value) = 0;
 };
 
 class IMoniker : public virtual IUnknown {
-public:
+  public:
     virtual HRESULT BindToStorage(std::shared_ptr<IPropertyBag>* bag) = 0;
     // The device's capture filter: one output pin, one input pin per input line.
     virtual HRESULT BindToObject(std::shared_ptr<IBaseFilter>* filter) = 0;
 };
 
 class IEnumMoniker : public virtual IUnknown {
-public:
+  public:
     // S_OK with the next moniker, S_FALSE at the end.
     virtual HRESULT Next(std::shared_ptr<IMoniker>* moniker) = 0;
 };
@@ -230,7 +231,7 @@ public:
 enum class DeviceCategory { AudioInput };
 
 class ICreateDevEnum : public virtual IUnknown {
-public:
+  public:
     // S_OK with an enumerator, S_FALSE (and no enumerator) for an empty category.
     virtual HRESULT CreateClassEnumerator(DeviceCategory category,
                                           std::shared_ptr<IEnumMoniker>* enumerator) = 0;
@@ -239,16 +240,16 @@ public:
 // ---- creation -------------------------------------------------------------
 
 enum class Clsid {
-    SystemDeviceEnum,       // ICreateDevEnum
-    FilterGraph,            // IGraphBuilder, IMediaControl, IMediaEventEx, IMediaEventSink,
-                            // IMediaSeeking, IBasicAudio, IGraphClock
-    CaptureGraphBuilder2,   // ICaptureGraphBuilder2
-    SampleGrabber,          // IBaseFilter, ISampleGrabber
-    NullRenderer,           // IBaseFilter, IMediaFilter
+    SystemDeviceEnum,      // ICreateDevEnum
+    FilterGraph,           // IGraphBuilder, IMediaControl, IMediaEventEx, IMediaEventSink,
+                           // IMediaSeeking, IBasicAudio, IGraphClock
+    CaptureGraphBuilder2,  // ICaptureGraphBuilder2
+    SampleGrabber,         // IBaseFilter, ISampleGrabber
+    NullRenderer,          // IBaseFilter, IMediaFilter
 };
 
 class IMediaFactory {
-public:
+  public:
     virtual ~IMediaFactory() = default;
     virtual HRESULT CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) = 0;
 };
@@ -263,11 +264,13 @@ HRESULT CoCreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object);
 
 template <class T>
 HRESULT CoCreateInstance(Clsid clsid, std::shared_ptr<T>* out) {
-    if (!out) return E_POINTER;
+    if (!out)
+        return E_POINTER;
     out->reset();
     std::shared_ptr<IUnknown> object;
     HRESULT hr = CoCreateInstance(clsid, &object);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     return QueryInterface(object, out);
 }
 

@@ -10,7 +10,7 @@
 #include "LastError.h"
 
 class FakeView : public IView {
-public:
+  public:
     std::vector<std::string> journal;
     std::map<std::string, bool> enabled;
     std::wstring status;
@@ -53,7 +53,8 @@ public:
     void LayoutDeviceCombos() override { Log("LayoutDeviceCombos"); }
     void OnPaint() override { Log("OnPaint"); }
     bool GetPlacement(int* x, int* y, int* w, int* h, bool* max) override {
-        if (!placementReadable) return false;
+        if (!placementReadable)
+            return false;
         *x = placement[0];
         *y = placement[1];
         *w = placement[2];
@@ -65,7 +66,8 @@ public:
     bool AskOpenFileName(wchar_t* fileName, wchar_t* initialDir, const wchar_t*,
                          int* filterIndex) override {
         Log("AskOpenFileName");
-        if (openPath.empty()) return false;
+        if (openPath.empty())
+            return false;
         openPath.copy(fileName, 259);
         openFolder.copy(initialDir, 259);
         initialDir[std::min<std::size_t>(openFolder.size(), 259)] = 0;
@@ -167,8 +169,8 @@ public:
     int GetMicVolumePos() override { return micPos; }
     int GetSpeakerVolumePos() override { return speakerPos; }
     void EnableControls(bool e) override {
-        for (auto name : {"device", "pin", "mic", "speaker", "play", "loop", "zoomin", "zoomout",
-                          "open"})
+        for (auto name :
+             {"device", "pin", "mic", "speaker", "play", "loop", "zoomin", "zoomout", "open"})
             enabled[name] = e;
         Log("EnableControls " + B(e));
     }

@@ -15,7 +15,7 @@ struct RecordedMessage {
 };
 
 class MessageRecorder {
-public:
+  public:
     MessageRecorder();
     ~MessageRecorder();
     MessageRecorder(const MessageRecorder&) = delete;
@@ -26,7 +26,7 @@ public:
     std::vector<std::wstring> Texts() const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<RecordedMessage> messages_;
     MessageBoxHandler previous_;

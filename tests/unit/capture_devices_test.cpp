@@ -15,10 +15,11 @@ using ::testing::StartsWith;
 namespace {
 
 class MonikerListTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { media = media::scripted::InstallScriptedMedia(); }
     void TearDown() override { media::SetMediaFactory(nullptr); }
-    ScriptedDeviceSpec Device(std::wstring name, std::vector<ScriptedPinSpec> pins = {{L"Capture"}}) {
+    ScriptedDeviceSpec Device(std::wstring name,
+                              std::vector<ScriptedPinSpec> pins = {{L"Capture"}}) {
         ScriptedDeviceSpec spec;
         spec.friendlyName = std::move(name);
         spec.inputPins = std::move(pins);

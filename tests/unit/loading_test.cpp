@@ -30,7 +30,7 @@ std::vector<std::uint8_t> Pcm16(std::initializer_list<std::int16_t> samples) {
 }
 
 class LoadingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         media = media::scripted::InstallScriptedMedia();
@@ -41,7 +41,8 @@ protected:
         spec.buffers = {Pcm16({0, 1000, -2000}), Pcm16({300, -32768, 5})};
         media->files[speech] = spec;
         presenter = std::make_unique<Presenter>(
-            &view, std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
+            &view,
+            std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
         ASSERT_EQ(presenter->OnCreate(nullptr), 0);
     }
     void TearDown() override {
@@ -81,7 +82,8 @@ TEST_F(LoadingTest, OpenDialogLoadsTheFileAndShowsItsWaveform) {
     ASSERT_EQ(presenter->State(), LOADED_SOURCE_DATA_STATE);
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_FALSE(view.progressShown);
-    EXPECT_EQ(view.status, L"Drag your mouse through the oscillogram and select a particular part.");
+    EXPECT_EQ(view.status,
+              L"Drag your mouse through the oscillogram and select a particular part.");
     const SourceData& source = presenter->Source();
     EXPECT_EQ(source.sampleCount, 6);
     EXPECT_EQ(source.peak, 32768);

@@ -66,7 +66,8 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
 }
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
@@ -121,7 +122,8 @@ TEST(TempStore, RecreatingAnOpenFileKeepsItsName) {
 }
 
 TEST(TempStore, UnwritableFolderIsReportedAndLeavesNothingBehind) {
-    if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may write anywhere";
     MessageRecorder messages;
     auto folder = std::filesystem::temp_directory_path() / "sayalike-readonly";
     std::filesystem::create_directories(folder);
@@ -134,7 +136,8 @@ TEST(TempStore, UnwritableFolderIsReportedAndLeavesNothingBehind) {
     setenv("TMPDIR", saved.c_str(), 1);
     chmod(folder.c_str(), 0700);
     ASSERT_FALSE(messages.Texts().empty());
-    EXPECT_THAT(messages.Texts()[0], ::testing::StartsWith(L"CreateTempFile() failed with error 13"));
+    EXPECT_THAT(messages.Texts()[0],
+                ::testing::StartsWith(L"CreateTempFile() failed with error 13"));
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     std::filesystem::remove_all(folder);
 }
@@ -147,8 +150,9 @@ TEST(TempStore, MissingFolderIsReported) {
     TestData data;
     EXPECT_FALSE(CreateTempFiles(data));
     setenv("TMPDIR", saved.c_str(), 1);
-    EXPECT_THAT(messages.Texts(),
-                ::testing::ElementsAre(::testing::StartsWith(L"CreateTempFile() failed with error 2")));
+    EXPECT_THAT(
+        messages.Texts(),
+        ::testing::ElementsAre(::testing::StartsWith(L"CreateTempFile() failed with error 2")));
     EXPECT_TRUE(data.displayFile.path.empty());
 }
 

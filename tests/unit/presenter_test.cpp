@@ -26,7 +26,7 @@ const std::wstring kWithoutSelection =
     L"Drag your mouse through the oscillogram and select a particular part.";
 
 class PresenterTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         iniPath = (dir.path() + "/Level0.conf").toStdString();
@@ -69,13 +69,21 @@ protected:
 
 TEST_F(PresenterTest, StartUpFillsTheWindowInOrderAndEntersTheEmptyState) {
     ASSERT_EQ(Start(), 0);
-    std::vector<std::string> expected = {
-        "OnCreate",         "AddInputDevice Mic A",  "AddInputDevice Mic B", "ShowInputDevices true",
-        "SelectInputDevice 0", "AddInputPin Capture", "ShowInputPins false",  "SelectInputPin 0",
-        "SetMicVolumePos 50",  "SetSpeakerVolumePos 50", "ClearRecentFiles"};
+    std::vector<std::string> expected = {"OnCreate",
+                                         "AddInputDevice Mic A",
+                                         "AddInputDevice Mic B",
+                                         "ShowInputDevices true",
+                                         "SelectInputDevice 0",
+                                         "AddInputPin Capture",
+                                         "ShowInputPins false",
+                                         "SelectInputPin 0",
+                                         "SetMicVolumePos 50",
+                                         "SetSpeakerVolumePos 50",
+                                         "ClearRecentFiles"};
     ASSERT_GE(view.journal.size(), expected.size());
-    EXPECT_EQ(std::vector<std::string>(view.journal.begin(), view.journal.begin() + expected.size()),
-              expected);
+    EXPECT_EQ(
+        std::vector<std::string>(view.journal.begin(), view.journal.begin() + expected.size()),
+        expected);
     EXPECT_EQ(presenter->State(), NO_SOURCE_DATA_STATE);
     EXPECT_EQ(view.status, kNoSource);
     EXPECT_TRUE(view.enabled["open"] && view.enabled["device"] && view.enabled["mic"]);
@@ -131,10 +139,11 @@ TEST_F(PresenterTest, NoCaptureDeviceReportsAndAbandonsStartUp) {
     auto shown = messages.Messages();
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_EQ(shown[0].caption, L"Error");
-    EXPECT_THAT(shown[0].text, ::testing::StartsWith(
-                                   L"pSysDevEnum->CreateClassEnumerator(*clsid, &pEnumCat, 0)\n "
-                                   L"failed with error "));
-    EXPECT_EQ(shown[1].text, L"There were no audio capture devices detected on this system.\r\n\r\n");
+    EXPECT_THAT(shown[0].text,
+                ::testing::StartsWith(L"pSysDevEnum->CreateClassEnumerator(*clsid, &pEnumCat, 0)\n "
+                                      L"failed with error "));
+    EXPECT_EQ(shown[1].text,
+              L"There were no audio capture devices detected on this system.\r\n\r\n");
     EXPECT_EQ(shown[1].caption, L"No audio capture hardware!");
     EXPECT_EQ(shown[1].flags, MB_OK | MB_ICONERROR);
     EXPECT_THAT(shown[2].text, ::testing::StartsWith(L"EnumInputDevices()\n failed with error "));
@@ -180,7 +189,8 @@ TEST_F(PresenterTest, LoadingAndLoadedEntryActions) {
     EXPECT_EQ(presenter->State(), LOADING_SOURCE_DATA_STATE);
     EXPECT_EQ(view.status, L"Please wait...");
     EXPECT_TRUE(view.progressShown);
-    for (const auto& [name, on] : view.enabled) EXPECT_FALSE(on) << name;
+    for (const auto& [name, on] : view.enabled)
+        EXPECT_FALSE(on) << name;
 
     // A second load request while loading is refused and changes nothing.
     presenter->RequestState(LOADING_SOURCE_DATA_STATE);
@@ -203,10 +213,11 @@ TEST_F(PresenterTest, RefusedAndUnknownRequests) {
     presenter->RequestState(SETTING_CURSOR_AND_SAMPLE_STATE);
     presenter->RequestState(8);
     presenter->RequestState(LOADED_SOURCE_DATA_STATE);
-    EXPECT_THAT(messages.Texts(),
-                ElementsAre(L"Can't move to SETTING_CURSOR_AND_SAMPLE_STATE from this current state",
-                            L"Wrong state is requested",
-                            L"Can't move to LOADED_SOURCE_DATA_STATE from this current state"));
+    EXPECT_THAT(
+        messages.Texts(),
+        ElementsAre(L"Can't move to SETTING_CURSOR_AND_SAMPLE_STATE from this current state",
+                    L"Wrong state is requested",
+                    L"Can't move to LOADED_SOURCE_DATA_STATE from this current state"));
     EXPECT_EQ(presenter->State(), NO_SOURCE_DATA_STATE);
 
     // In the loaded state a second request for it is refused, then refreshes the controls.
@@ -373,7 +384,8 @@ TEST_F(PresenterTest, RunLoadsTheStoreAndOpensTheWindowAtTheStoredPlacement) {
 
 TEST_F(PresenterTest, RecentListStopsAtTheFirstVanishedFile) {
     std::string a = dir.filePath("a.wav").toStdString(), b = dir.filePath("b.wav").toStdString();
-    for (const auto& p : {a, b}) std::ofstream(p) << "x";
+    for (const auto& p : {a, b})
+        std::ofstream(p) << "x";
     WriteSetting("Files/File0", QString::fromStdString(a));
     WriteSetting("Files/File1", QString::fromStdString(b));
     presenter = std::make_unique<Presenter>(&view, MakeStore());

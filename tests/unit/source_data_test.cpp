@@ -17,7 +17,7 @@ using ::testing::ElementsAreArray;
 namespace {
 
 class SourceDataTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { media = media::scripted::InstallScriptedMedia(); }
     void TearDown() override { media::SetMediaFactory(nullptr); }
 
@@ -35,16 +35,20 @@ protected:
     std::vector<std::int16_t> Display() {
         std::ifstream in(source.displayFile.path, std::ios::binary);
         std::vector<std::int16_t> values(static_cast<std::size_t>(source.sampleCount));
-        in.read(reinterpret_cast<char*>(values.data()), static_cast<std::streamsize>(values.size() * 2));
+        in.read(reinterpret_cast<char*>(values.data()),
+                static_cast<std::streamsize>(values.size() * 2));
         return values;
     }
 
-    std::vector<short> Peaks(int width, int height, double* start = nullptr, double* span = nullptr) {
+    std::vector<short> Peaks(int width, int height, double* start = nullptr,
+                             double* span = nullptr) {
         short* peaks = nullptr;
         double s = 0, d = 0;
         int count = source.GetPeaks(&peaks, width, height, &s, &d);
-        if (start) *start = s;
-        if (span) *span = d;
+        if (start)
+            *start = s;
+        if (span)
+            *span = d;
         std::vector<short> out(peaks, peaks + count);
         delete[] peaks;
         return out;
@@ -156,9 +160,11 @@ TEST_F(SourceDataTest, SummarisedPeaksEqualReadingEverySample) {
 
 TEST_F(SourceDataTest, ZoomStopsAtItsLimitsAndKeepsTheAnchorInTheMiddle) {
     ASSERT_TRUE(Load({1, 1, 8000, 16000, 2, 16}, {std::vector<std::uint8_t>(400000, 1)}));
-    for (int i = 0; i < 200; ++i) source.ZoomIn(600, false);
+    for (int i = 0; i < 200; ++i)
+        source.ZoomIn(600, false);
     EXPECT_EQ(source.zoom, SourceData::kMaxZoom);
-    for (int i = 0; i < 400; ++i) source.ZoomOut(600, false);
+    for (int i = 0; i < 400; ++i)
+        source.ZoomOut(600, false);
     EXPECT_EQ(source.zoom, SourceData::kMinZoom);
     source.zoom = 0.01;
     source.cursorSample = 100000;
@@ -195,9 +201,11 @@ TEST_F(SourceDataTest, ClearLeavesNoTemporaryFile) {
     ASSERT_TRUE(Load({1, 1, 8000, 16000, 2, 16}, {std::vector<std::uint8_t>(20, 1)}));
     std::vector<std::string> paths = {source.displayFile.path, source.wavFile.path,
                                       source.summary.Path()};
-    for (const auto& p : paths) EXPECT_TRUE(std::filesystem::exists(p)) << p;
+    for (const auto& p : paths)
+        EXPECT_TRUE(std::filesystem::exists(p)) << p;
     source.Clear();
-    for (const auto& p : paths) EXPECT_FALSE(std::filesystem::exists(p)) << p;
+    for (const auto& p : paths)
+        EXPECT_FALSE(std::filesystem::exists(p)) << p;
     EXPECT_EQ(source.zoom, SourceData::kDefaultZoom);
     EXPECT_EQ(source.sampleCount, 0);
 }

@@ -19,7 +19,7 @@ namespace {
 constexpr std::int64_t kSecond = 10000000;
 
 class TrainingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         media = media::scripted::InstallScriptedMedia();
@@ -37,7 +37,8 @@ protected:
         media->renderedDuration = 10 * kSecond;
         view.waveformSize = {300, 100};
         presenter = std::make_unique<Presenter>(
-            &view, std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
+            &view,
+            std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
         ASSERT_EQ(presenter->OnCreate(nullptr), 0);
         view.openPath = narrator;
         presenter->OnOpenClick();
@@ -134,8 +135,9 @@ TEST_F(TrainingTest, OneFullCycleListensRecordsAndCompares) {
     ASSERT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE);
     EXPECT_FALSE(media->LastPlayback(narratorWav).running);
     EXPECT_TRUE(view.sayLamp && !view.listenLamp);
-    EXPECT_EQ(view.status,
-              L"Try to repeat what you have just heard. Click \"Pause\" button to stop the process.");
+    EXPECT_EQ(
+        view.status,
+        L"Try to repeat what you have just heard. Click \"Pause\" button to stop the process.");
     EXPECT_EQ(presenter->Input().m_CaptureState, CAPTURE_ARMED);
 
     // The learner speaks and falls silent: the end-of-speech event moves on.
@@ -148,7 +150,8 @@ TEST_F(TrainingTest, OneFullCycleListensRecordsAndCompares) {
               L"Listen carefully how you and the narrator say the same phrase, check for "
               L"pronunciation mistakes, compare both variants accurately.");
     EXPECT_TRUE(media->LastPlayback(narratorWav).running);
-    EXPECT_EQ(presenter->Source().cursorSample, 50 * 200) << "the phrase plays again from its start";
+    EXPECT_EQ(presenter->Source().cursorSample, 50 * 200)
+        << "the phrase plays again from its start";
 
     Elapse(3 * kSecond);
     presenter->OnTimer();

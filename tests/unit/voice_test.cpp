@@ -29,14 +29,16 @@ TEST(BandSplitter, OutputsTheInputOfThreeFramesEarlier) {
     BandSplitState splitter(16000);
     std::vector<double> input = {100, -250, 3000, 7, -32768, 12, 900, -1};
     std::vector<double> output;
-    for (double x : input) output.push_back(splitter.Process(x));
+    for (double x : input)
+        output.push_back(splitter.Process(x));
     EXPECT_NEAR(output[0], 0, 1e-6);
     EXPECT_NEAR(output[2], 0, 1e-6);
-    for (std::size_t i = 3; i < input.size(); ++i) EXPECT_NEAR(output[i], input[i - 3], 1e-6) << i;
+    for (std::size_t i = 3; i < input.size(); ++i)
+        EXPECT_NEAR(output[i], input[i - 3], 1e-6) << i;
 }
 
 class CaptureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         media = media::scripted::InstallScriptedMedia();
         media->devices = {{L"Mic", true, S_OK, S_OK, S_OK, {{L"Capture"}}}};
@@ -59,7 +61,8 @@ protected:
         std::vector<std::pair<long, std::intptr_t>> events;
         long code;
         std::intptr_t p1, p2;
-        while (input->pME->GetEvent(&code, &p1, &p2, 0) == S_OK) events.emplace_back(code, p1);
+        while (input->pME->GetEvent(&code, &p1, &p2, 0) == S_OK)
+            events.emplace_back(code, p1);
         return events;
     }
 
@@ -101,7 +104,8 @@ TEST_F(CaptureTest, RecordingStartsWithTheVoiceAndEndsAtTheSecondQuietBuffer) {
     ASSERT_EQ(input->StopCapturing(), S_OK);
     std::ifstream wav(input->wavFile.path, std::ios::binary);
     std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(wav), {}};
-    ASSERT_EQ(bytes.size(), 44u + 5 * 16000) << "from the first loud buffer to the closing quiet one";
+    ASSERT_EQ(bytes.size(), 44u + 5 * 16000)
+        << "from the first loud buffer to the closing quiet one";
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
     EXPECT_EQ(bytes[40] | (bytes[41] << 8) | (bytes[42] << 16), 5 * 16000);
     EXPECT_TRUE(std::equal(loud.begin(), loud.end(), bytes.begin() + 44));
@@ -109,7 +113,8 @@ TEST_F(CaptureTest, RecordingStartsWithTheVoiceAndEndsAtTheSecondQuietBuffer) {
 
 TEST_F(CaptureTest, SilentRoomKeepsWaitingAndStopsWithAnEmptyTake) {
     ASSERT_EQ(input->StartCapturing(nullptr), S_OK);
-    for (int i = 0; i < 5; ++i) Feed(Square(0, 8000));
+    for (int i = 0; i < 5; ++i)
+        Feed(Square(0, 8000));
     EXPECT_EQ(input->m_CaptureState, CAPTURE_ARMED);
     ASSERT_EQ(input->StopCapturing(), S_OK);
     EXPECT_EQ(std::filesystem::file_size(input->wavFile.path), 44u);

@@ -8,38 +8,43 @@
 namespace media::scripted {
 namespace {
 
-std::string Narrow(const std::wstring& s) { return NarrowUtf8(s); }
+std::string Narrow(const std::wstring& s) {
+    return NarrowUtf8(s);
+}
 
 class ScriptedPin : public IPin {
-public:
+  public:
     ScriptedPin(std::wstring name, PinDirection direction)
         : name_(std::move(name)), direction_(direction) {}
     HRESULT QueryDirection(PinDirection* direction) override {
-        if (!direction) return E_POINTER;
+        if (!direction)
+            return E_POINTER;
         *direction = direction_;
         return S_OK;
     }
     HRESULT QueryPinInfo(std::wstring* name) override {
-        if (!name) return E_POINTER;
+        if (!name)
+            return E_POINTER;
         *name = name_;
         return S_OK;
     }
     HRESULT ConnectedTo(std::shared_ptr<IPin>* other) override {
-        if (!other) return E_POINTER;
+        if (!other)
+            return E_POINTER;
         *other = peer_.lock();
         return *other ? S_OK : VFW_E_NOT_CONNECTED;
     }
     void SetPeer(const std::shared_ptr<IPin>& peer) { peer_ = peer; }
     const std::wstring& Name() const { return name_; }
 
-private:
+  private:
     std::wstring name_;
     PinDirection direction_;
     std::weak_ptr<IPin> peer_;
 };
 
 class ScriptedMixerPin : public ScriptedPin, public IAMAudioInputMixer {
-public:
+  public:
     ScriptedMixerPin(std::shared_ptr<ScriptedMedia> media, int device, int index,
                      const ScriptedPinSpec& spec)
         : ScriptedPin(spec.name, PinDirection::Input),
@@ -49,7 +54,8 @@ public:
           spec_(spec) {}
     HRESULT put_Enable(bool enable) override {
         media_->Log("enable " + Narrow(Name()) + (enable ? " on" : " off"));
-        if (FAILED(spec_.enableResult)) return Fail(spec_.enableResult);
+        if (FAILED(spec_.enableResult))
+            return Fail(spec_.enableResult);
         auto& m = media_->MixerRef(device_, index_);
         m.enabled = enable;
         ++m.enableCalls;
@@ -57,17 +63,19 @@ public:
     }
     HRESULT put_MixLevel(double level) override {
         media_->Log("level " + Narrow(Name()) + " " + std::to_string(level));
-        if (level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain) return Fail(E_NOTIMPL);
+        if (level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain)
+            return Fail(E_NOTIMPL);
         media_->MixerRef(device_, index_).level = level;
         return S_OK;
     }
     HRESULT get_MixLevel(double* level) override {
-        if (!level) return E_POINTER;
+        if (!level)
+            return E_POINTER;
         *level = media_->MixerRef(device_, index_).level;
         return S_OK;
     }
 
-private:
+  private:
     static HRESULT Fail(HRESULT hr) {
         SetLastError(static_cast<std::uint32_t>(hr), L"scripted mixer failure");
         return hr;
@@ -79,10 +87,11 @@ private:
 };
 
 class ScriptedFilter : public IBaseFilter {
-public:
+  public:
     explicit ScriptedFilter(std::string label) : label_(std::move(label)) {}
     HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>* pins) override {
-        if (!pins) return E_POINTER;
+        if (!pins)
+            return E_POINTER;
         if (FAILED(enumPinsResult)) {
             SetLastError(static_cast<std::uint32_t>(enumPinsResult), L"scripted EnumPins failure");
             return enumPinsResult;
@@ -91,7 +100,8 @@ public:
         return S_OK;
     }
     HRESULT FindPin(const wchar_t* id, std::shared_ptr<IPin>* pin) override {
-        if (!pin || !id) return E_POINTER;
+        if (!pin || !id)
+            return E_POINTER;
         for (auto& p : pins_) {
             std::wstring name;
             p->QueryPinInfo(&name);
@@ -109,13 +119,13 @@ public:
     const std::vector<std::shared_ptr<IPin>>& Pins() const { return pins_; }
     HRESULT enumPinsResult = S_OK;
 
-private:
+  private:
     std::string label_;
     std::vector<std::shared_ptr<IPin>> pins_;
 };
 
 class ScriptedGrabber : public ScriptedFilter, public ISampleGrabber {
-public:
+  public:
     ScriptedGrabber() : ScriptedFilter("Sample Grabber") {
         AddPin(std::make_shared<ScriptedPin>(L"Input", PinDirection::Input));
         AddPin(std::make_shared<ScriptedPin>(L"Output", PinDirection::Output));
@@ -131,8 +141,10 @@ public:
         return S_OK;
     }
     HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* type) override {
-        if (!type) return E_POINTER;
-        if (!connected_) return VFW_E_NOT_CONNECTED;
+        if (!type)
+            return E_POINTER;
+        if (!connected_)
+            return VFW_E_NOT_CONNECTED;
         type->majortype = MajorType::Audio;
         type->subtype = SubType::PCM;
         type->formattype = FormatType::WaveFormatEx;
@@ -142,11 +154,12 @@ public:
     }
     void SetConnectedFormat(const WaveFormat* format) {
         connected_ = format != nullptr;
-        if (format) format_ = *format;
+        if (format)
+            format_ = *format;
     }
     ISampleGrabberCB* Callback() const { return callback_; }
 
-private:
+  private:
     AM_MEDIA_TYPE requested_;
     ISampleGrabberCB* callback_ = nullptr;
     bool connected_ = false;
@@ -154,14 +167,14 @@ private:
 };
 
 class ScriptedCaptureFilter : public ScriptedFilter {
-public:
+  public:
     ScriptedCaptureFilter(std::string label, WaveFormat connectedFormat)
         : ScriptedFilter(std::move(label)), format(connectedFormat) {}
     WaveFormat format;
 };
 
 class ScriptedSourceFilter : public ScriptedFilter {
-public:
+  public:
     ScriptedSourceFilter(const std::wstring& name, ScriptedFileSpec fileSpec)
         : ScriptedFilter("source " + Narrow(name)), spec(std::move(fileSpec)) {
         AddPin(std::make_shared<ScriptedPin>(L"Output", PinDirection::Output));
@@ -170,7 +183,7 @@ public:
 };
 
 class ScriptedNullRenderer : public ScriptedFilter, public IMediaFilter {
-public:
+  public:
     ScriptedNullRenderer() : ScriptedFilter("Null Renderer") {
         AddPin(std::make_shared<ScriptedPin>(L"In", PinDirection::Input));
     }
@@ -180,7 +193,7 @@ public:
 // What RenderFile puts at the end of a playback graph: the audio renderer, with
 // the volume and the clock.
 class ScriptedRenderer : public ScriptedFilter, public IBasicAudio, public IReferenceClock {
-public:
+  public:
     ScriptedRenderer(std::shared_ptr<ScriptedMedia> media, std::wstring file)
         : ScriptedFilter("Audio Renderer"), media_(std::move(media)), file_(std::move(file)) {
         AddPin(std::make_shared<ScriptedPin>(L"Audio Input pin", PinDirection::Input));
@@ -191,7 +204,8 @@ public:
         return S_OK;
     }
     HRESULT get_Volume(long* volume) override {
-        if (!media_->volumeReadable) return E_NOTIMPL;
+        if (!media_->volumeReadable)
+            return E_NOTIMPL;
         *volume = volume_;
         return S_OK;
     }
@@ -200,47 +214,52 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::shared_ptr<ScriptedMedia> media_;
     std::wstring file_;
     long volume_ = 0;
 };
 
 class ScriptedBag : public IPropertyBag {
-public:
+  public:
     explicit ScriptedBag(const ScriptedDeviceSpec& spec) : spec_(spec) {}
     HRESULT Read(const wchar_t* property, std::wstring* value) override {
-        if (!value || !property) return E_POINTER;
-        if (std::wstring(property) != L"FriendlyName" || !spec_.hasFriendlyName) return E_FAIL;
+        if (!value || !property)
+            return E_POINTER;
+        if (std::wstring(property) != L"FriendlyName" || !spec_.hasFriendlyName)
+            return E_FAIL;
         *value = spec_.friendlyName;
         return S_OK;
     }
 
-private:
+  private:
     ScriptedDeviceSpec spec_;
 };
 
 class ScriptedMoniker : public IMoniker {
-public:
+  public:
     ScriptedMoniker(std::shared_ptr<ScriptedMedia> media, int index)
         : media_(std::move(media)), index_(index) {}
     HRESULT BindToStorage(std::shared_ptr<IPropertyBag>* bag) override {
         const auto& spec = media_->devices.at(static_cast<std::size_t>(index_));
-        if (FAILED(spec.bindStorageResult)) return Fail(spec.bindStorageResult);
+        if (FAILED(spec.bindStorageResult))
+            return Fail(spec.bindStorageResult);
         *bag = std::make_shared<ScriptedBag>(spec);
         return S_OK;
     }
     HRESULT BindToObject(std::shared_ptr<IBaseFilter>* filter) override {
         const auto& spec = media_->devices.at(static_cast<std::size_t>(index_));
         media_->Log("bind " + Narrow(spec.friendlyName));
-        if (FAILED(spec.bindObjectResult)) return Fail(spec.bindObjectResult);
+        if (FAILED(spec.bindObjectResult))
+            return Fail(spec.bindObjectResult);
         auto f = std::make_shared<ScriptedCaptureFilter>("capture " + Narrow(spec.friendlyName),
                                                          spec.format);
         f->enumPinsResult = spec.enumPinsResult;
         for (std::size_t i = 0; i < spec.inputPins.size(); ++i) {
             const auto& pin = spec.inputPins[i];
             if (pin.hasMixer)
-                f->AddPin(std::make_shared<ScriptedMixerPin>(media_, index_, static_cast<int>(i), pin));
+                f->AddPin(
+                    std::make_shared<ScriptedMixerPin>(media_, index_, static_cast<int>(i), pin));
             else
                 f->AddPin(std::make_shared<ScriptedPin>(pin.name, PinDirection::Input));
         }
@@ -249,7 +268,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     static HRESULT Fail(HRESULT hr) {
         SetLastError(static_cast<std::uint32_t>(hr), L"scripted bind failure");
         return hr;
@@ -259,38 +278,42 @@ private:
 };
 
 class ScriptedEnum : public IEnumMoniker {
-public:
+  public:
     explicit ScriptedEnum(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {}
     HRESULT Next(std::shared_ptr<IMoniker>* moniker) override {
-        if (!moniker) return E_POINTER;
-        if (next_ >= static_cast<int>(media_->devices.size())) return S_FALSE;
+        if (!moniker)
+            return E_POINTER;
+        if (next_ >= static_cast<int>(media_->devices.size()))
+            return S_FALSE;
         *moniker = std::make_shared<ScriptedMoniker>(media_, next_++);
         return S_OK;
     }
 
-private:
+  private:
     std::shared_ptr<ScriptedMedia> media_;
     int next_ = 0;
 };
 
 class ScriptedDevEnum : public ICreateDevEnum {
-public:
+  public:
     explicit ScriptedDevEnum(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {}
     HRESULT CreateClassEnumerator(DeviceCategory,
                                   std::shared_ptr<IEnumMoniker>* enumerator) override {
-        if (!enumerator) return E_POINTER;
+        if (!enumerator)
+            return E_POINTER;
         enumerator->reset();
         if (FAILED(media_->classEnumeratorResult)) {
             SetLastError(static_cast<std::uint32_t>(media_->classEnumeratorResult),
                          L"Connection refused");
             return media_->classEnumeratorResult;
         }
-        if (media_->devices.empty()) return S_FALSE;
+        if (media_->devices.empty())
+            return S_FALSE;
         *enumerator = std::make_shared<ScriptedEnum>(media_);
         return S_OK;
     }
 
-private:
+  private:
     std::shared_ptr<ScriptedMedia> media_;
 };
 
@@ -301,7 +324,7 @@ class ScriptedGraph : public IGraphBuilder,
                       public IMediaSeeking,
                       public IBasicAudio,
                       public std::enable_shared_from_this<ScriptedGraph> {
-public:
+  public:
     explicit ScriptedGraph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {
         media_->GraphCreated(+1);
     }
@@ -311,34 +334,42 @@ public:
     }
 
     HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) override {
-        if (!filter) return E_POINTER;
+        if (!filter)
+            return E_POINTER;
         media_->Log("add " + Label(filter) + " as " + Narrow(name ? name : L""));
-        if (FAILED(media_->addFilterResult)) return Fail(media_->addFilterResult);
+        if (FAILED(media_->addFilterResult))
+            return Fail(media_->addFilterResult);
         filters_.push_back(filter);
         return S_OK;
     }
     HRESULT RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) override {
-        if (!filter) return E_POINTER;
+        if (!filter)
+            return E_POINTER;
         media_->Log("remove " + Label(filter));
-        if (FAILED(media_->removeFilterResult)) return Fail(media_->removeFilterResult);
+        if (FAILED(media_->removeFilterResult))
+            return Fail(media_->removeFilterResult);
         auto it = std::find(filters_.begin(), filters_.end(), filter);
-        if (it == filters_.end()) return Fail(VFW_E_NOT_FOUND);
+        if (it == filters_.end())
+            return Fail(VFW_E_NOT_FOUND);
         Disconnect(filter);
         filters_.erase(it);
         return S_OK;
     }
     HRESULT EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* filters) override {
-        if (!filters) return E_POINTER;
+        if (!filters)
+            return E_POINTER;
         *filters = filters_;
         return S_OK;
     }
     HRESULT Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) override {
-        if (!out || !in) return E_POINTER;
+        if (!out || !in)
+            return E_POINTER;
         std::wstring a, b;
         out->QueryPinInfo(&a);
         in->QueryPinInfo(&b);
         media_->Log("connect " + Narrow(a) + " -> " + Narrow(b));
-        if (FAILED(media_->connectResult)) return Fail(media_->connectResult);
+        if (FAILED(media_->connectResult))
+            return Fail(media_->connectResult);
         std::dynamic_pointer_cast<ScriptedPin>(out)->SetPeer(in);
         std::dynamic_pointer_cast<ScriptedPin>(in)->SetPeer(out);
         UpdateGrabberFormat();
@@ -346,7 +377,8 @@ public:
     }
     HRESULT AddSourceFilter(const wchar_t* fileName, const wchar_t* name,
                             std::shared_ptr<IBaseFilter>* filter) override {
-        if (!fileName || !filter) return E_POINTER;
+        if (!fileName || !filter)
+            return E_POINTER;
         auto file = media_->files.find(fileName);
         if (file == media_->files.end()) {
             SetLastError(2, L"Resource not found.");
@@ -357,9 +389,11 @@ public:
         return AddFilter(source, name);
     }
     HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
-        if (!file) return E_POINTER;
+        if (!file)
+            return E_POINTER;
         media_->Log("render " + Narrow(file));
-        if (FAILED(media_->renderFileResult)) return Fail(media_->renderFileResult);
+        if (FAILED(media_->renderFileResult))
+            return Fail(media_->renderFileResult);
         rendered_ = file;
         renderer_ = std::make_shared<ScriptedRenderer>(media_, rendered_);
         filters_.push_back(renderer_);
@@ -374,9 +408,11 @@ public:
 
     HRESULT Run() override {
         media_->Log("run");
-        if (FAILED(media_->runResult)) return Fail(media_->runResult);
+        if (FAILED(media_->runResult))
+            return Fail(media_->runResult);
         state_ = FilterState::Running;
-        if (renderer_) media_->UpdatePlayback(rendered_, [](auto& p) { p.running = true; });
+        if (renderer_)
+            media_->UpdatePlayback(rendered_, [](auto& p) { p.running = true; });
         StartStreaming();
         return S_OK;
     }
@@ -387,27 +423,34 @@ public:
     HRESULT Stop() override {
         media_->Log("stop");
         JoinStreaming();
-        if (renderer_) media_->UpdatePlayback(rendered_, [](auto& p) { p.running = false; });
-        if (FAILED(media_->stopResult)) return Fail(media_->stopResult);
+        if (renderer_)
+            media_->UpdatePlayback(rendered_, [](auto& p) { p.running = false; });
+        if (FAILED(media_->stopResult))
+            return Fail(media_->stopResult);
         state_ = FilterState::Stopped;
         return S_OK;
     }
     HRESULT GetState(long, FilterState* state) override {
-        if (!state) return E_POINTER;
+        if (!state)
+            return E_POINTER;
         *state = state_;
         return media_->getStateResult;
     }
 
     HRESULT WaitForCompletion(long, long* code) override {
-        if (code) *code = 0;
-        if (!streaming_.joinable()) return E_ABORT;
+        if (code)
+            *code = 0;
+        if (!streaming_.joinable())
+            return E_ABORT;
         JoinStreaming();
-        if (code) *code = completion_;
+        if (code)
+            *code = completion_;
         return S_OK;
     }
     HRESULT GetEvent(long* code, std::intptr_t* p1, std::intptr_t* p2, long) override {
         std::lock_guard lock(eventMutex_);
-        if (events_.empty()) return E_ABORT;
+        if (events_.empty())
+            return E_ABORT;
         auto e = events_.front();
         events_.pop_front();
         *code = e.code;
@@ -434,20 +477,24 @@ public:
             message = message_;
             instance = instance_;
         }
-        if (window) window->PostMessage(message, 0, instance);
+        if (window)
+            window->PostMessage(message, 0, instance);
         return S_OK;
     }
 
     HRESULT CheckCapabilities(std::uint32_t* capabilities) override {
-        if (!capabilities) return E_POINTER;
+        if (!capabilities)
+            return E_POINTER;
         auto source = Source();
         std::uint32_t offered = AM_SEEKING_CanGetCurrentPos;
         if (source && source->spec.duration > 0)
             offered |= AM_SEEKING_CanGetDuration | AM_SEEKING_CanSeekAbsolute;
-        if (renderer_) offered = media_->seekingCapabilities;
+        if (renderer_)
+            offered = media_->seekingCapabilities;
         std::uint32_t asked = *capabilities;
         *capabilities &= offered;
-        if (*capabilities == asked) return S_OK;
+        if (*capabilities == asked)
+            return S_OK;
         return *capabilities ? S_FALSE : E_FAIL;
     }
     HRESULT GetDuration(std::int64_t* duration) override {
@@ -456,7 +503,8 @@ public:
             return *duration > 0 ? S_OK : E_FAIL;
         }
         auto source = Source();
-        if (!source || source->spec.duration <= 0) return E_NOTIMPL;
+        if (!source || source->spec.duration <= 0)
+            return E_NOTIMPL;
         *duration = source->spec.duration;
         return S_OK;
     }
@@ -466,29 +514,36 @@ public:
     }
     HRESULT SetPositions(std::int64_t* current, std::uint32_t, std::int64_t* stop,
                          std::uint32_t) override {
-        if (!renderer_) return E_NOTIMPL;
+        if (!renderer_)
+            return E_NOTIMPL;
         media_->UpdatePlayback(rendered_, [&](auto& p) {
             p.start = current ? *current : -1;
             p.stop = stop ? *stop : -1;
         });
         return S_OK;
     }
-    HRESULT put_Volume(long volume) override { return renderer_ ? renderer_->put_Volume(volume) : E_NOTIMPL; }
-    HRESULT get_Volume(long* volume) override { return renderer_ ? renderer_->get_Volume(volume) : E_NOTIMPL; }
+    HRESULT put_Volume(long volume) override {
+        return renderer_ ? renderer_->put_Volume(volume) : E_NOTIMPL;
+    }
+    HRESULT get_Volume(long* volume) override {
+        return renderer_ ? renderer_->get_Volume(volume) : E_NOTIMPL;
+    }
 
-private:
+  private:
     struct Event {
         long code;
         std::intptr_t p1, p2;
     };
     std::shared_ptr<ScriptedSourceFilter> Source() const {
         for (auto& filter : filters_)
-            if (auto source = std::dynamic_pointer_cast<ScriptedSourceFilter>(filter)) return source;
+            if (auto source = std::dynamic_pointer_cast<ScriptedSourceFilter>(filter))
+                return source;
         return nullptr;
     }
     std::shared_ptr<ScriptedGrabber> Grabber() const {
         for (auto& filter : filters_)
-            if (auto grabber = std::dynamic_pointer_cast<ScriptedGrabber>(filter)) return grabber;
+            if (auto grabber = std::dynamic_pointer_cast<ScriptedGrabber>(filter))
+                return grabber;
         return nullptr;
     }
     // A decode delivers the file's buffers on a thread of its own, as a real
@@ -496,9 +551,11 @@ private:
     void StartStreaming() {
         auto source = Source();
         auto grabber = Grabber();
-        if (!source || !grabber || !grabber->Callback() || streaming_.joinable()) return;
+        if (!source || !grabber || !grabber->Callback() || streaming_.joinable())
+            return;
         streaming_ = std::thread([this, source, callback = grabber->Callback()] {
-            if (media_->beforeDelivery) media_->beforeDelivery();
+            if (media_->beforeDelivery)
+                media_->beforeDelivery();
             const auto& spec = source->spec;
             double seconds = 0;
             for (const auto& buffer : spec.buffers) {
@@ -511,7 +568,8 @@ private:
         });
     }
     void JoinStreaming() {
-        if (streaming_.joinable()) streaming_.join();
+        if (streaming_.joinable())
+            streaming_.join();
     }
     static HRESULT Fail(HRESULT hr) {
         SetLastError(static_cast<std::uint32_t>(hr), L"scripted graph failure");
@@ -523,7 +581,8 @@ private:
     }
     void Disconnect(const std::shared_ptr<IBaseFilter>& filter) {
         auto f = std::dynamic_pointer_cast<ScriptedFilter>(filter);
-        if (!f) return;
+        if (!f)
+            return;
         for (auto& pin : f->Pins()) {
             std::shared_ptr<IPin> peer;
             if (SUCCEEDED(pin->ConnectedTo(&peer))) {
@@ -537,7 +596,8 @@ private:
     void UpdateGrabberFormat() {
         for (auto& filter : filters_) {
             auto grabber = std::dynamic_pointer_cast<ScriptedGrabber>(filter);
-            if (!grabber) continue;
+            if (!grabber)
+                continue;
             const WaveFormat* format = nullptr;
             std::shared_ptr<IPin> in, peer;
             grabber->FindPin(L"Input", &in);
@@ -545,10 +605,13 @@ private:
                 for (auto& other : filters_) {
                     if (auto capture = std::dynamic_pointer_cast<ScriptedCaptureFilter>(other)) {
                         for (auto& p : capture->Pins())
-                            if (p == peer) format = &capture->format;
-                    } else if (auto source = std::dynamic_pointer_cast<ScriptedSourceFilter>(other)) {
+                            if (p == peer)
+                                format = &capture->format;
+                    } else if (auto source =
+                                   std::dynamic_pointer_cast<ScriptedSourceFilter>(other)) {
                         for (auto& p : source->Pins())
-                            if (p == peer) format = &source->spec.format;
+                            if (p == peer)
+                                format = &source->spec.format;
                     }
                 }
             }
@@ -571,14 +634,15 @@ private:
 };
 
 class ScriptedCaptureBuilder : public ICaptureGraphBuilder2 {
-public:
+  public:
     HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) override {
-        if (!graph) return E_POINTER;
+        if (!graph)
+            return E_POINTER;
         graph_ = graph;
         return S_OK;
     }
 
-private:
+  private:
     std::weak_ptr<IGraphBuilder> graph_;
 };
 
@@ -629,9 +693,11 @@ void ScriptedMedia::NotifyRendered(const std::wstring& file, long code) {
         std::lock_guard lock(mutex_);
         for (auto& [name, graph] : rendered_)
             if (name == file)
-                if (auto live = graph.lock()) graphs.push_back(live);
+                if (auto live = graph.lock())
+                    graphs.push_back(live);
     }
-    for (auto& graph : graphs) graph->Notify(code, 0, 0);
+    for (auto& graph : graphs)
+        graph->Notify(code, 0, 0);
 }
 
 void ScriptedMedia::Log(const std::string& entry) {
@@ -650,7 +716,8 @@ void ScriptedMedia::GraphCreated(int delta) {
 }
 
 HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) {
-    if (!object) return E_POINTER;
+    if (!object)
+        return E_POINTER;
     object->reset();
     auto failure = createFailures.find(clsid);
     if (failure != createFailures.end()) {
@@ -660,11 +727,13 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
     auto self = shared_from_this();
     switch (clsid) {
         case Clsid::SystemDeviceEnum:
-            if (FAILED(createDevEnumResult)) return createDevEnumResult;
+            if (FAILED(createDevEnumResult))
+                return createDevEnumResult;
             *object = std::make_shared<ScriptedDevEnum>(self);
             return S_OK;
         case Clsid::FilterGraph:
-            *object = std::static_pointer_cast<IGraphBuilder>(std::make_shared<ScriptedGraph>(self));
+            *object =
+                std::static_pointer_cast<IGraphBuilder>(std::make_shared<ScriptedGraph>(self));
             return S_OK;
         case Clsid::CaptureGraphBuilder2:
             *object = std::make_shared<ScriptedCaptureBuilder>();
@@ -673,7 +742,8 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
             *object = std::static_pointer_cast<IBaseFilter>(std::make_shared<ScriptedGrabber>());
             return S_OK;
         case Clsid::NullRenderer:
-            *object = std::static_pointer_cast<IBaseFilter>(std::make_shared<ScriptedNullRenderer>());
+            *object =
+                std::static_pointer_cast<IBaseFilter>(std::make_shared<ScriptedNullRenderer>());
             return S_OK;
     }
     return E_NOINTERFACE;

@@ -37,7 +37,7 @@ struct ScriptedDeviceSpec {
 struct ScriptedFileSpec {
     WaveFormat format{1, 1, 8000, 16000, 2, 16};
     std::vector<std::vector<std::uint8_t>> buffers;
-    std::int64_t duration = 0;  // 100-ns units; 0 = unknown
+    std::int64_t duration = 0;   // 100-ns units; 0 = unknown
     bool failMidStream = false;  // an error event instead of the completion
 };
 
@@ -49,7 +49,7 @@ struct MixerRecord {
 };
 
 class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<ScriptedMedia> {
-public:
+  public:
     // ---- script ----
     std::vector<ScriptedDeviceSpec> devices;
     HRESULT createDevEnumResult = S_OK;
@@ -70,8 +70,8 @@ public:
     // the last rendered graph was told.
     HRESULT renderFileResult = S_OK;
     std::int64_t renderedDuration = 10000000;
-    std::uint32_t seekingCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration |
-                                        AM_SEEKING_CanGetCurrentPos;
+    std::uint32_t seekingCapabilities =
+        AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetCurrentPos;
     bool volumeReadable = true;
     std::atomic<std::int64_t> clock{0};
     struct Playback {
@@ -100,7 +100,7 @@ public:
     MixerRecord& MixerRef(int device, int pin);
     void GraphCreated(int delta);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> journal_;
     std::map<std::pair<int, int>, MixerRecord> mixers_;
