@@ -333,17 +333,23 @@ HRESULT InputData::StopCapturing() {
     return S_OK;
 }
 
-HRESULT InputData::SetInputDevice(std::int32_t index) {
+// Both switches start from a stopped, aborted graph.
+HRESULT InputData::StopAndAbortCapture() {
     HRESULT hr = StopCapturing();
     if (FAILED(hr)) {
         ShowError(L"StopCapturing()\n");
         return hr;
     }
     hr = pGB->Abort();
-    if (FAILED(hr)) {
+    if (FAILED(hr))
         ShowError(L"pGB->Abort()\n");
+    return hr;
+}
+
+HRESULT InputData::SetInputDevice(std::int32_t index) {
+    HRESULT hr = StopAndAbortCapture();
+    if (FAILED(hr))
         return hr;
-    }
     hr = pGB->RemoveFilter(m_MonikerList.Filter());
     if (FAILED(hr)) {
         ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
@@ -372,17 +378,8 @@ HRESULT InputData::SetInputDevice(std::int32_t index) {
 }
 
 HRESULT InputData::SetInputPin(std::int32_t index) {
-    HRESULT hr = StopCapturing();
-    if (FAILED(hr)) {
-        ShowError(L"StopCapturing()\n");
-        return hr;
-    }
-    hr = pGB->Abort();
-    if (FAILED(hr)) {
-        ShowError(L"pGB->Abort()\n");
-        return hr;
-    }
-    return m_MonikerList.ActivateInputPin(index);
+    HRESULT hr = StopAndAbortCapture();
+    return FAILED(hr) ? hr : m_MonikerList.ActivateInputPin(index);
 }
 
 void InputData::DetachCaptureFilters() {

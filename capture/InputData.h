@@ -81,6 +81,7 @@ class InputData : public IData {
     HRESULT CreateAndAddGrabber();
     HRESULT FillWavParamField();
     HRESULT StartPlayback();
+    HRESULT StopAndAbortCapture();
     static bool WaitForState(const std::shared_ptr<media::IMediaControl>& control,
                              media::FilterState wanted, std::uint32_t started,
                              std::uint32_t timeoutMs);
