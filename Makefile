@@ -18,4 +18,4 @@ bench:
 	bash scripts/bench
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan
