@@ -101,6 +101,8 @@ bool SourceData::LoadFile(const wchar_t* name) {
 
 bool SourceData::BuildDecodeGraph() {
     peak = -1;
+    // A load without a Clear in between starts counting afresh too.
+    sampleCount = 0;
     std::shared_ptr<media::ISampleGrabber> grabber;
     auto fail = [this](const wchar_t* label) {
         AbortGraph();

@@ -1,7 +1,9 @@
 // Narrator files decoded by SourceData on the GStreamer backend: MP3 and WAV of
 // every sample width reach the temporary store exactly as the file holds them,
 // more than two channels are refused, and broken files end in the designed
-// report (or keep what decodes) without a hang or a leaked temporary file.
+// report (or keep what decodes) without a hang or a leaked temporary file. A
+// load ends with the playback graph on the finished WAV file, so every width
+// is also rendered to a private PulseAudio server's output.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -28,6 +30,7 @@
 #include "Media.h"
 #include "MessageRecorder.h"
 #include "Pins.h"
+#include "PulseServer.h"
 #include "SourceData.h"
 
 using namespace audio_files;
@@ -96,86 +99,31 @@ class WithoutReadOverride {
 };
 
 // LoadFile ends by building the playback graph on the finished WAV file, which
-// belongs to the playback tests (they have a sound server). Here that one graph
-// is a stand-in that takes the duration from the WAV header, so the decoding
-// runs on GStreamer without a server. Everything else comes from the gst backend.
-class PlaybackStandIn final : public media::IGraphBuilder,
-                              public media::IMediaControl,
-                              public media::IMediaEventEx,
-                              public media::IMediaSeeking,
-                              public media::IBasicAudio {
-  public:
-    HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
-        auto wav = ReadWav(NarrowUtf8(file));
-        if (!wav || wav->blockAlign == 0)
-            return E_FAIL;
-        std::uint64_t frames = wav->declaredDataSize / wav->blockAlign;
-        duration_ = static_cast<std::int64_t>(frames * 10000000 / wav->sampleRate);
-        return S_OK;
-    }
-    HRESULT CheckCapabilities(std::uint32_t*) override { return S_OK; }
-    HRESULT GetDuration(std::int64_t* duration) override {
-        *duration = duration_;
-        return S_OK;
-    }
-    HRESULT AddFilter(const std::shared_ptr<media::IBaseFilter>&, const wchar_t*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT RemoveFilter(const std::shared_ptr<media::IBaseFilter>&) override { return E_NOTIMPL; }
-    HRESULT EnumFilters(std::vector<std::shared_ptr<media::IBaseFilter>>* filters) override {
-        filters->clear();
-        return S_OK;
-    }
-    HRESULT Connect(const std::shared_ptr<media::IPin>&,
-                    const std::shared_ptr<media::IPin>&) override {
-        return E_NOTIMPL;
-    }
-    HRESULT AddSourceFilter(const wchar_t*, const wchar_t*,
-                            std::shared_ptr<media::IBaseFilter>*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT Abort() override { return S_OK; }
-    HRESULT Run() override { return S_OK; }
-    HRESULT Pause() override { return S_OK; }
-    HRESULT Stop() override { return S_OK; }
-    HRESULT GetState(long, media::FilterState*) override { return E_NOTIMPL; }
-    HRESULT WaitForCompletion(long, long*) override { return E_NOTIMPL; }
-    HRESULT GetEvent(long*, std::intptr_t*, std::intptr_t*, long) override { return E_ABORT; }
-    HRESULT FreeEventParams(long, std::intptr_t, std::intptr_t) override { return S_OK; }
-    HRESULT SetNotifyWindow(HWND, std::uint32_t, std::intptr_t) override { return S_OK; }
-    HRESULT GetCurrentPosition(std::int64_t*) override { return E_NOTIMPL; }
-    HRESULT SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) override {
-        return E_NOTIMPL;
-    }
-    HRESULT put_Volume(long) override { return S_OK; }
-    HRESULT get_Volume(long*) override { return E_NOTIMPL; }
+// needs a sound server: one for the whole program.
+PulseServer* server = nullptr;
 
-  private:
-    std::int64_t duration_ = 0;
-};
-
-// The gst backend, but for the graph made after a decode graph's null renderer.
-class DecodeOnGstreamer final : public media::IMediaFactory {
+class PulseEnvironment : public ::testing::Environment {
   public:
-    HRESULT CreateInstance(media::Clsid clsid, std::shared_ptr<media::IUnknown>* object) override {
-        if (clsid == media::Clsid::FilterGraph && std::exchange(decodeGraphMade_, false)) {
-            *object = std::make_shared<PlaybackStandIn>();
-            return S_OK;
-        }
-        if (clsid == media::Clsid::NullRenderer)
-            decodeGraphMade_ = true;
-        return gst_->CreateInstance(clsid, object);
+    void SetUp() override {
+        server_ = std::make_unique<PulseServer>(0);
+        server = server_.get();
+    }
+    void TearDown() override {
+        server = nullptr;
+        server_.reset();
     }
 
   private:
-    std::shared_ptr<media::IMediaFactory> gst_ = CreateGstMediaFactory();
-    bool decodeGraphMade_ = false;
+    std::unique_ptr<PulseServer> server_;
 };
+
+[[maybe_unused]] const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
 
 class DecodeTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        media::SetMediaFactory(std::make_shared<DecodeOnGstreamer>());
+        media::SetMediaFactory(CreateGstMediaFactory());
         inputs = new ScratchFolder("decode-inputs");
         made = inputs->Ok() && MakeInputs();
     }
@@ -202,6 +150,7 @@ class DecodeTest : public ::testing::Test {
     }
 
     void SetUp() override {
+        ASSERT_TRUE(server && server->Running()) << (server ? server->Error() : "");
         ASSERT_TRUE(made) << "espeak-ng, sox and lame (scripts/bootstrap) make the inputs";
         storeBefore = StoreFiles();
     }

@@ -101,6 +101,34 @@ CapsHandle CaptureCaps(const PulseSource& source) {
     return caps;
 }
 
+using DeviceWatch = CaptureFilter::DeviceWatch;
+using SharedWatch = std::shared_ptr<DeviceWatch>;
+
+const SharedWatch& WatchOf(gpointer data) {
+    return *static_cast<SharedWatch*>(data);
+}
+
+// PulseAudio client thread: the server moved the recording, which it does
+// when the source goes away.
+void OnDeviceChanged(GObject* pulse, GParamSpec*, gpointer data) {
+    DeviceWatch& watch = *WatchOf(data);
+    gchar* raw = nullptr;
+    g_object_get(pulse, "current-device", &raw, nullptr);
+    GCharPtr current(raw);
+    if (!current || watch.source == current.get() || watch.moved.exchange(true))
+        return;
+    ErrorPtr error(g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND,
+                               "The capture device \"%s\" is no longer available",
+                               watch.description.c_str()));
+    gst_element_post_message(GST_ELEMENT(pulse),
+                             gst_message_new_error(GST_OBJECT(pulse), error.get(), nullptr));
+}
+
+// Streaming thread: nothing recorded from another device goes on.
+GstPadProbeReturn DropWhenMoved(GstPad*, GstPadProbeInfo*, gpointer data) {
+    return WatchOf(data)->moved.load() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
 std::wstring PinNameOf(const PulsePort& port, const std::vector<std::wstring>& taken) {
     std::wstring description = WidenUtf8(port.description);
     bool free =
@@ -182,7 +210,9 @@ HRESULT CaptureInputPin::get_MixLevel(double* level) {
 // ---- the capture filter -------------------------------------------------------
 
 CaptureFilter::CaptureFilter(std::string source)
-    : GstFilter("audio-capture"), source_(std::move(source)) {}
+    : GstFilter("audio-capture"),
+      source_(std::move(source)),
+      watch_(std::make_shared<DeviceWatch>()) {}
 
 std::shared_ptr<CaptureFilter> CaptureFilter::Create(const PulseSource& source) {
     std::shared_ptr<CaptureFilter> filter(new CaptureFilter(source.name));
@@ -200,7 +230,29 @@ bool CaptureFilter::Build(const PulseSource& source) {
     if (!gst_element_link(pulse.get(), format.get()))
         return false;
     AddInputPins(source);
-    return AddStreamPin(L"Output", PinDirection::Output, format.get(), "src") != nullptr;
+    auto output = AddStreamPin(L"Output", PinDirection::Output, format.get(), "src");
+    if (!output)
+        return false;
+    output->SetLive(true);
+    watch_->source = source.name;
+    watch_->description = source.description;
+    WatchDevice(pulse.get(), format.get());
+    return true;
+}
+
+void CaptureFilter::WatchDevice(GstElement* pulse, GstElement* output) {
+    auto keep = [this] { return new SharedWatch(watch_); };
+    auto drop = [](gpointer data) { delete static_cast<SharedWatch*>(data); };
+    g_signal_connect_data(
+        pulse, "notify::current-device", G_CALLBACK(OnDeviceChanged), keep(),
+        [](gpointer data, GClosure*) { delete static_cast<SharedWatch*>(data); }, GConnectFlags{});
+    auto pad = PadHandle::Adopt(gst_element_get_static_pad(output, "src"));
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, DropWhenMoved, keep(), drop);
+}
+
+void CaptureFilter::AfterStateChange(GstState target) {
+    if (target <= GST_STATE_READY)
+        watch_->moved = false;
 }
 
 void CaptureFilter::AddInputPins(const PulseSource& source) {

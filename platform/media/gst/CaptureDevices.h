@@ -21,8 +21,19 @@
 // Every question to the server is bounded in time (PulseSession), so a server
 // that stops answering makes these calls fail rather than hang.
 //
-// Threads: one thread at a time.
+// When the device goes away while it records, PulseAudio moves the recording
+// to another source. The filter then stops delivering and posts an error
+// ("The capture device ... is no longer available"), which the graph reports
+// as EC_ERRORABORT: the learner is never recorded from a device they did not
+// choose. The next run starts on the chosen device again, or fails when it is
+// still gone.
+//
+// Threads: one thread at a time. The device-change callback runs on the
+// PulseAudio client thread and the drop probe on the streaming thread; they
+// share only the DeviceWatch.
+#include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "GstFilter.h"
@@ -57,13 +68,22 @@ class CaptureFilter final : public GstFilter {
 
     // Refuses to start when the server does not answer or the source is gone.
     HRESULT PrepareToStart() override;
+    void AfterStateChange(GstState target) override;
+
+    struct DeviceWatch {
+        std::string source;
+        std::string description;
+        std::atomic<bool> moved{false};
+    };
 
   private:
     explicit CaptureFilter(std::string source);
     bool Build(const PulseSource& source);
     void AddInputPins(const PulseSource& source);
+    void WatchDevice(GstElement* pulse, GstElement* output);
 
     std::string source_;
+    std::shared_ptr<DeviceWatch> watch_;
 };
 
 }  // namespace media::gst

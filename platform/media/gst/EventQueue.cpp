@@ -66,6 +66,14 @@ void EventQueue::RecordError(GraphError error) {
     error_ = std::move(error);
 }
 
+bool EventQueue::RecordFirstError(GraphError error) {
+    std::lock_guard lock(mutex_);
+    if (error_)
+        return false;
+    error_ = std::move(error);
+    return true;
+}
+
 std::optional<GraphError> EventQueue::LastError() const {
     std::lock_guard lock(mutex_);
     return error_;

@@ -43,6 +43,8 @@ class EventQueue {
     // The latest error the pipeline reported, kept for the caller's thread to
     // read as its last error.
     void RecordError(GraphError error);
+    // Records the error unless one is kept already; true when it was recorded.
+    bool RecordFirstError(GraphError error);
     std::optional<GraphError> LastError() const;
     void ClearError();
 

@@ -5,9 +5,24 @@
 
 #include "BusErrors.h"
 #include "LastError.h"
+#include "Playback.h"
+#include "PlaybackFilters.h"
 #include "SourceFilter.h"
 
 namespace media::gst {
+
+// What the bus handler reaches: the graph's events and, once a file is
+// rendered, the renderer's clock.
+struct BusRoute {
+    std::shared_ptr<EventQueue> events;
+    std::mutex mutex;
+    std::shared_ptr<StreamClock> clock;
+
+    std::shared_ptr<StreamClock> Clock() {
+        std::lock_guard lock(mutex);
+        return clock;
+    }
+};
 
 namespace {
 
@@ -32,16 +47,21 @@ FilterState ToFilterState(GstState state) {
 }
 
 // Runs on whichever thread posts the message; hands the two messages the graph
-// reports as events to the queue and keeps nothing on the bus.
+// reports as events to the queue and keeps nothing on the bus. The clock hears
+// first, so that whoever sees the event finds the clock as it says.
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer userData) {
-    auto& events = **static_cast<std::shared_ptr<EventQueue>*>(userData);
+    auto& route = **static_cast<std::shared_ptr<BusRoute>*>(userData);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:
-            events.RecordError(ErrorOfMessage(message));
-            events.Push({EC_ERRORABORT, static_cast<std::intptr_t>(E_FAIL), 0});
+            if (auto clock = route.Clock())
+                clock->Fail();
+            if (route.events->RecordFirstError(ErrorOfMessage(message)))
+                route.events->Push({EC_ERRORABORT, static_cast<std::intptr_t>(E_FAIL), 0});
             break;
         case GST_MESSAGE_EOS:
-            events.Push({EC_COMPLETE, static_cast<std::intptr_t>(S_OK), 0});
+            if (auto clock = route.Clock())
+                clock->RunFree();
+            route.events->Push({EC_COMPLETE, static_cast<std::intptr_t>(S_OK), 0});
             break;
         default:
             break;
@@ -74,14 +94,18 @@ std::wstring PinLabel(const GstPin& pin) {
 
 FilterGraph::FilterGraph()
     : pipeline_(ElementHandle::RefSink(gst_pipeline_new(nullptr))),
-      events_(std::make_shared<EventQueue>()) {
+      events_(std::make_shared<EventQueue>()),
+      route_(std::make_shared<BusRoute>()) {
+    route_->events = events_;
     bus_ = BusHandle::Adopt(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(
-        bus_.get(), OnBusMessage, new std::shared_ptr<EventQueue>(events_),
-        [](gpointer data) { delete static_cast<std::shared_ptr<EventQueue>*>(data); });
+        bus_.get(), OnBusMessage, new std::shared_ptr<BusRoute>(route_),
+        [](gpointer data) { delete static_cast<std::shared_ptr<BusRoute>*>(data); });
 }
 
 FilterGraph::~FilterGraph() {
+    // The watchdog goes first: it must not restart what is being taken down.
+    playback_.reset();
     events_->SetNotifyWindow(nullptr, 0, 0);
     SetPipelineState(GST_STATE_NULL);
     // Filters outlive the graph when their owners still hold them: give them
@@ -289,8 +313,82 @@ HRESULT FilterGraph::AddSourceFilter(const wchar_t* fileName, const wchar_t* fil
     return S_OK;
 }
 
-HRESULT FilterGraph::RenderFile(const wchar_t*, const wchar_t*) {
-    return NotImplemented(L"Rendering a file");
+HRESULT FilterGraph::RenderFile(const wchar_t* fileName, const wchar_t*) {
+    if (!fileName)
+        return E_POINTER;
+    if (renderer_)
+        return Fail(E_UNEXPECTED, L"The graph already plays a file");
+    return RenderWave(NarrowUtf8(fileName));
+}
+
+HRESULT FilterGraph::RenderWave(const std::string& path) {
+    auto source = WaveSource::Create(path);
+    auto renderer = AudioRenderer::Create();
+    if (!source || !renderer)
+        return E_FAIL;
+    HRESULT hr = AddFilter(source, L"Source");
+    if (SUCCEEDED(hr))
+        hr = AddFilter(renderer, L"Audio Renderer");
+    if (SUCCEEDED(hr))
+        hr = Connect(source->Pins().front(), renderer->Pins().front());
+    if (SUCCEEDED(hr))
+        hr = Preroll();
+    if (FAILED(hr)) {
+        // Leave the graph as it was, with the reason as the last error.
+        std::uint32_t code = GetLastError();
+        std::wstring text = GetLastErrorText();
+        SetPipelineState(GST_STATE_NULL);
+        if (FindMember(source.get()))
+            RemoveFilter(source);
+        if (FindMember(renderer.get()))
+            RemoveFilter(renderer);
+        DropEvents();
+        SetLastError(code, text);
+        return hr;
+    }
+    {
+        std::lock_guard lock(route_->mutex);
+        route_->clock = renderer->Clock();
+    }
+    renderer_ = renderer;
+    auto duration = QueryTime(GST_QUERY_DURATION);
+    GstClockTime nanoseconds =
+        duration ? static_cast<GstClockTime>(*duration) * 100 : GST_CLOCK_TIME_NONE;
+    OutputControl output{[device = renderer.get()] { return device->PrepareToStart(); },
+                         [device = renderer.get()] { device->ForgetDevice(); }};
+    playback_ = std::make_unique<Playback>(pipeline_.get(), events_, renderer->Clock(),
+                                           std::move(output), nanoseconds);
+    return S_OK;
+}
+
+// Waits for the graph to settle in PAUSED, or for the error that keeps it from
+// settling (a parser that refuses the file fails on its streaming thread, and
+// the state change alone would only time out).
+HRESULT FilterGraph::Preroll() {
+    HRESULT hr = ChangeState(GST_STATE_PAUSED);
+    if (FAILED(hr))
+        return hr;
+    auto deadline = std::chrono::steady_clock::now() + kMaxRenderWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (events_->LastError())
+            return FailWithPipelineError(L"The file could not be played");
+        switch (gst_element_get_state(pipeline_.get(), nullptr, nullptr, 20 * GST_MSECOND)) {
+            case GST_STATE_CHANGE_FAILURE:
+                return FailWithPipelineError(L"The file could not be played");
+            case GST_STATE_CHANGE_ASYNC:
+                break;
+            default:
+                return S_OK;
+        }
+    }
+    return Fail(VFW_E_TIMEOUT, L"The audio output did not get ready in time");
+}
+
+void FilterGraph::DropEvents() {
+    while (events_->Pop(std::chrono::milliseconds(0))) {
+    }
+    events_->ResetEnd();
+    events_->ClearError();
 }
 
 // ---- control ----------------------------------------------------------------
@@ -323,9 +421,20 @@ HRESULT FilterGraph::ChangeState(GstState target) {
         if (FAILED(hr))
             return hr;
     }
+    std::unique_lock<std::timed_mutex> lock;
+    GstState from = TargetState();
+    if (playback_) {
+        lock = playback_->Lock();
+        if (!lock)
+            return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
+        playback_->BeforeStateChange(target);
+    }
     events_->ClearError();
     events_->ResetEnd();
-    switch (SetPipelineState(target)) {
+    GstStateChangeReturn result = SetPipelineState(target);
+    if (playback_)
+        playback_->AfterStateChange(from, target, result);
+    switch (result) {
         case GST_STATE_CHANGE_FAILURE:
             return FailWithPipelineError(L"The graph could not change its state");
         case GST_STATE_CHANGE_ASYNC:
@@ -348,8 +457,22 @@ HRESULT FilterGraph::Stop() {
 }
 
 HRESULT FilterGraph::Abort() {
+    std::unique_lock<std::timed_mutex> lock;
+    if (playback_) {
+        lock = playback_->Lock();
+        if (!lock)
+            return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
+        playback_->BeforeStateChange(GST_STATE_NULL);
+    }
     SetPipelineState(GST_STATE_NULL);
     return S_OK;
+}
+
+GstState FilterGraph::TargetState() const {
+    GstState current = GST_STATE_NULL;
+    GstState pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(pipeline_.get(), &current, &pending, 0);
+    return pending != GST_STATE_VOID_PENDING ? pending : current;
 }
 
 GstStateChangeReturn FilterGraph::SetPipelineState(GstState target) {
@@ -504,21 +627,47 @@ HRESULT FilterGraph::GetCurrentPosition(std::int64_t* position) {
     return S_OK;
 }
 
-// ---- playback interfaces, not yet offered -----------------------------------
+HRESULT FilterGraph::SetPositions(std::int64_t* current, std::uint32_t currentFlags,
+                                  std::int64_t* stop, std::uint32_t stopFlags) {
+    bool setStop = (stopFlags & AM_SEEKING_AbsolutePositioning) != 0;
+    if (!(currentFlags & AM_SEEKING_AbsolutePositioning))
+        return Fail(E_INVALIDARG, L"Seeking needs an absolute start position");
+    if (!current || (setStop && !stop))
+        return E_POINTER;
+    if (*current < 0 || (setStop && *stop < *current))
+        return Fail(E_INVALIDARG, L"The positions lie outside the stream or in the wrong order");
+    if (!playback_)
+        return NotImplemented(L"Seeking");
+    auto start = static_cast<GstClockTime>(*current) * 100;
+    GstClockTime end = setStop ? static_cast<GstClockTime>(*stop) * 100 : GST_CLOCK_TIME_NONE;
+    auto lock = playback_->Lock();
+    if (!lock)
+        return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
+    return playback_->Seek(start, end);
+}
 
-HRESULT FilterGraph::SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) {
-    return NotImplemented(L"Seeking");
+// ---- playback: volume and clock of the rendered file's output ----------------
+
+HRESULT FilterGraph::put_Volume(long volume) {
+    if (!renderer_)
+        return NotImplemented(L"Volume");
+    return renderer_->put_Volume(volume);
 }
-HRESULT FilterGraph::put_Volume(long) {
-    return NotImplemented(L"Volume");
+
+HRESULT FilterGraph::get_Volume(long* volume) {
+    if (!renderer_)
+        return NotImplemented(L"Volume");
+    return renderer_->get_Volume(volume);
 }
-HRESULT FilterGraph::get_Volume(long*) {
-    return NotImplemented(L"Volume");
-}
+
 HRESULT FilterGraph::GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) {
-    if (clock)
-        clock->reset();
-    return NotImplemented(L"A reference clock");
+    if (!clock)
+        return E_POINTER;
+    clock->reset();
+    if (!renderer_)
+        return NotImplemented(L"A reference clock");
+    *clock = renderer_;
+    return S_OK;
 }
 
 HRESULT CaptureGraphBuilder::SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) {

@@ -23,17 +23,30 @@
 //
 // Seeking: CheckCapabilities, GetDuration and GetCurrentPosition ask the
 // pipeline, or, while it is stopped, the filters (a source that has read its
-// file knows its duration). Times are converted to 100-ns units. SetPositions,
-// volume, the reference clock and RenderFile answer E_NOTIMPL for now; they
-// belong to the playback graph and will sit on this same pipeline.
+// file knows its duration). Times are converted to 100-ns units. SetPositions
+// is a flushing, accurate seek with a stop position, so that the pipeline
+// itself ends the stream there (EOS, then EC_COMPLETE); it needs a paused or
+// running graph and waits (bounded) for a pause still under way.
+//
+// Playback: RenderFile builds WaveSource -> AudioRenderer (PlaybackFilters.h)
+// for a WAV file and prerolls the graph to PAUSED within kMaxRenderWait; a
+// file that does not play, or a sound server that does not answer, fails it
+// with the reason as the last error. The graph then answers IBasicAudio (the
+// renderer's volume) and IGraphClock (the renderer's clock), and a Playback
+// (Playback.h) follows its states and seeks and watches for a stalled output.
+// After the first ERROR of a run further ones are dropped: a sink whose server
+// went away reports one for every question asked of it.
 //
 // Threads: one thread at a time (the UI thread or a loading thread) for every
 // operation except Notify, which any thread may call, and GetCurrentPosition,
 // which the graph's own streaming threads may also call while it runs (a
-// decoder reporting progress). The bus handler runs on GStreamer's threads and
-// touches only the EventQueue.
+// decoder reporting progress). put_Volume and get_Volume may be called from
+// any thread. The bus handler runs on GStreamer's threads and touches only the
+// EventQueue and the renderer's clock; a rendered graph's watchdog runs on a
+// thread of its own (Playback.h).
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +58,10 @@
 
 namespace media::gst {
 
+class AudioRenderer;
+class Playback;
+struct BusRoute;
+
 class FilterGraph final : public IGraphBuilder,
                           public IMediaControl,
                           public IMediaEventEx,
@@ -54,6 +71,7 @@ class FilterGraph final : public IGraphBuilder,
                           public IGraphClock {
   public:
     static constexpr std::chrono::milliseconds kMaxStateWait{10000};
+    static constexpr std::chrono::milliseconds kMaxRenderWait{5000};
 
     FilterGraph();
     ~FilterGraph() override;
@@ -123,16 +141,25 @@ class FilterGraph final : public IGraphBuilder,
     HRESULT PrepareFiltersToStart();
     HRESULT ChangeState(GstState target);
     GstStateChangeReturn SetPipelineState(GstState target);
+    // The state the pipeline is in or on its way to.
+    GstState TargetState() const;
     bool QueryStream(GstQuery* query);
     std::optional<std::int64_t> QueryTime(GstQueryType type);
     std::uint32_t Capabilities();
     HRESULT FailWithPipelineError(const wchar_t* fallback);
+    HRESULT Preroll();
+    HRESULT RenderWave(const std::string& path);
+    void DropEvents();
 
     ElementHandle pipeline_;
     BusHandle bus_;
     std::shared_ptr<EventQueue> events_;
+    std::shared_ptr<BusRoute> route_;
     std::vector<Member> members_;
     std::vector<Link> links_;
+    // Set once a file is rendered.
+    std::shared_ptr<AudioRenderer> renderer_;
+    std::unique_ptr<Playback> playback_;
 };
 
 class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {

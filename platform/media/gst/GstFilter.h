@@ -40,6 +40,11 @@ class GstPin : public IPin, public std::enable_shared_from_this<GstPin> {
     PinDirection Direction() const { return direction_; }
     GstPad* Pad() const { return pad_.get(); }
 
+    // A live pin (a capture device's output) delivers data as it happens, at
+    // the device's pace and in the device's own buffer sizes.
+    bool Live() const { return live_; }
+    void SetLive(bool live) { live_ = live; }
+
     std::shared_ptr<GstPin> Peer() const { return peer_.lock(); }
     void SetPeer(const std::shared_ptr<GstPin>& peer) { peer_ = peer; }
     void ClearPeer() { peer_.reset(); }
@@ -49,6 +54,7 @@ class GstPin : public IPin, public std::enable_shared_from_this<GstPin> {
     PinDirection direction_;
     PadHandle pad_;
     std::weak_ptr<GstPin> peer_;
+    bool live_ = false;
 };
 
 class GstFilter : public IBaseFilter {

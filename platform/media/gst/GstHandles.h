@@ -23,6 +23,18 @@ struct GstObjectTraits {
     static T* RefSink(T* p) { return static_cast<T*>(gst_object_ref_sink(p)); }
 };
 
+// Plain GObjects (a GstAdapter): no floating reference to sink.
+template <class T>
+struct GObjectTraits {
+    static void Unref(T* p) { g_object_unref(p); }
+    static T* Ref(T* p) { return static_cast<T*>(g_object_ref(p)); }
+};
+
+struct BufferTraits {
+    static void Unref(GstBuffer* p) { gst_buffer_unref(p); }
+    static GstBuffer* Ref(GstBuffer* p) { return gst_buffer_ref(p); }
+};
+
 struct CapsTraits {
     static void Unref(GstCaps* p) { gst_caps_unref(p); }
     static GstCaps* Ref(GstCaps* p) { return gst_caps_ref(p); }
@@ -71,6 +83,7 @@ using ElementHandle = Handle<GstElement, GstObjectTraits<GstElement>>;
 using PadHandle = Handle<GstPad, GstObjectTraits<GstPad>>;
 using BusHandle = Handle<GstBus, GstObjectTraits<GstBus>>;
 using CapsHandle = Handle<GstCaps, CapsTraits>;
+using BufferHandle = Handle<GstBuffer, BufferTraits>;
 using MessageHandle = Handle<GstMessage, MessageTraits>;
 using QueryHandle = Handle<GstQuery, QueryTraits>;
 

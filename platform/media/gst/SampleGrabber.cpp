@@ -22,24 +22,67 @@ double SampleTime(const GstBuffer* buffer) {
     return GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
 }
 
-// Streaming thread. Buffers reach the callback as the source cuts them; a graph
-// that needs buffers of a fixed length gathers them here before the call.
+void HandOver(ISampleGrabberCB& callback, GstBuffer* buffer, double time) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    callback.SampleCB(time, map.data, static_cast<long>(map.size));
+    gst_buffer_unmap(buffer, &map);
+}
+
+// Streaming thread: whole half seconds of a live stream, each with the time of
+// its first frame.
+void Gather(Tap& tap, ISampleGrabberCB& callback, GstBuffer* buffer) {
+    std::lock_guard lock(tap.gatherMutex);
+    if (tap.halfSecondBytes == 0)
+        return;
+    GstAdapter* adapter = tap.adapter.get();
+    gst_adapter_push(adapter, gst_buffer_ref(buffer));
+    while (gst_adapter_available(adapter) >= tap.halfSecondBytes) {
+        guint64 distance = 0;
+        GstClockTime pts = gst_adapter_prev_pts(adapter, &distance);
+        double time = 0.0;
+        if (GST_CLOCK_TIME_IS_VALID(pts)) {
+            double frames = static_cast<double>(distance) / tap.frameBytes;
+            time = static_cast<double>(pts) / GST_SECOND + frames / tap.rate;
+        }
+        auto half = BufferHandle::Adopt(gst_adapter_take_buffer(adapter, tap.halfSecondBytes));
+        if (half)
+            HandOver(callback, half.get(), time);
+    }
+}
+
+// Streaming thread.
 void Deliver(Tap& tap, GstBuffer* buffer) {
     ISampleGrabberCB* callback = tap.callback.load(std::memory_order_acquire);
     if (!callback || !buffer)
         return;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+    if (tap.gather.load(std::memory_order_acquire)) {
+        Gather(tap, *callback, buffer);
         return;
-    callback->SampleCB(SampleTime(buffer), map.data, static_cast<long>(map.size));
-    gst_buffer_unmap(buffer, &map);
+    }
+    HandOver(*callback, buffer, SampleTime(buffer));
 }
 
 void RememberCaps(Tap& tap, GstEvent* event) {
     GstCaps* caps = nullptr;
     gst_event_parse_caps(event, &caps);
-    std::lock_guard lock(tap.capsMutex);
-    tap.negotiated = CapsHandle::Ref(caps);
+    {
+        std::lock_guard lock(tap.capsMutex);
+        tap.negotiated = CapsHandle::Ref(caps);
+    }
+    GstAudioInfo info;
+    bool known = caps && gst_audio_info_from_caps(&info, caps);
+    std::lock_guard lock(tap.gatherMutex);
+    int rate = known ? GST_AUDIO_INFO_RATE(&info) : 0;
+    int frameBytes = known ? GST_AUDIO_INFO_BPF(&info) : 0;
+    if (rate == tap.rate && frameBytes == tap.frameBytes)
+        return;
+    // What was gathered in the old format cannot join the new.
+    gst_adapter_clear(tap.adapter.get());
+    tap.rate = rate;
+    tap.frameBytes = frameBytes;
+    tap.halfSecondBytes = static_cast<std::size_t>(rate / 2) * static_cast<std::size_t>(frameBytes);
 }
 
 GstPadProbeReturn OnConvertedData(GstPad*, GstPadProbeInfo* info, gpointer userData) {
@@ -58,6 +101,9 @@ GstPadProbeReturn OnConvertedData(GstPad*, GstPadProbeInfo* info, gpointer userD
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
         if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS)
             RememberCaps(tap, event);
+        else if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START ||
+                 GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
+            tap.DropGathered();
     }
     return GST_PAD_PROBE_OK;
 }
@@ -112,6 +158,11 @@ bool WaveFormatFromCaps(GstCaps* caps, WaveFormat* format) {
     format->blockAlign = static_cast<std::uint16_t>(GST_AUDIO_INFO_BPF(&info));
     format->avgBytesPerSec = format->samplesPerSec * format->blockAlign;
     return true;
+}
+
+void SampleGrabber::Tap::DropGathered() {
+    std::lock_guard lock(gatherMutex);
+    gst_adapter_clear(adapter.get());
 }
 
 SampleGrabber::SampleGrabber() : GstFilter("sample-grabber") {}
@@ -224,6 +275,8 @@ void SampleGrabber::PinConnected(GstPin& pin) {
     if (&pin != input_.get())
         return;
     auto peer = pin.Peer();
+    tap_->DropGathered();
+    tap_->gather.store(peer && peer->Live(), std::memory_order_release);
     CapsHandle stream = peer ? peer->StreamCaps() : CapsHandle{};
     auto delivered = DeliveredCapsFor(stream.get());
     WaveFormat format;
@@ -238,12 +291,20 @@ void SampleGrabber::PinConnected(GstPin& pin) {
 void SampleGrabber::PinDisconnected(GstPin& pin) {
     if (&pin != input_.get())
         return;
+    tap_->gather.store(false, std::memory_order_release);
+    tap_->DropGathered();
     if (streamFormat_) {
         streamFormat_.reset();
         SetDeliveredCaps(CapsHandle::Adopt(gst_caps_from_string(kDeliveredCaps)));
     }
     std::lock_guard lock(tap_->capsMutex);
     tap_->negotiated.reset();
+}
+
+void SampleGrabber::AfterStateChange(GstState target) {
+    // Stopped: the streaming thread has ended, and the next run starts clean.
+    if (target <= GST_STATE_READY)
+        tap_->DropGathered();
 }
 
 }  // namespace media::gst

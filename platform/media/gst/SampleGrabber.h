@@ -11,6 +11,13 @@
 //   these up), so a file's PCM reaches the callback byte for byte;
 //   any other (a capture device): signed 16 bits, at most two channels.
 //
+// From a live pin (a capture device, GstPin::Live) the callback gets
+// half-second buffers, as a capture device's default buffering gives them:
+// exactly rate/2 frames each, gathered from the device's small buffers, with
+// the time of each one's first frame. What is left of a half second when the
+// graph stops (or the format changes) is dropped; every run starts afresh.
+// Any other stream reaches the callback in the buffers its source cuts.
+//
 // GetConnectedMediaType answers the format the grabber delivers: the negotiated
 // format once buffers have flowed (kept after the graph stops, dropped when the
 // input is disconnected); before that the format it will deliver for a stream
@@ -18,12 +25,15 @@
 // fixed one (a capture device); else VFW_E_NOT_CONNECTED.
 //
 // Threads: the callback is called on the streaming thread; the probe there reads
-// the callback pointer (atomic) and stores the negotiated caps (under a mutex),
-// nothing else. All other operations: one thread at a time.
+// the callback pointer (atomic), stores the negotiated caps and gathers half
+// seconds (each under its mutex), nothing else. All other operations: one
+// thread at a time.
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
+
+#include <gst/base/gstadapter.h>
 
 #include "GstFilter.h"
 
@@ -42,6 +52,9 @@ class SampleGrabber final : public GstFilter, public ISampleGrabber {
 
     void PinConnected(GstPin& pin) override;
     void PinDisconnected(GstPin& pin) override;
+    void AfterStateChange(GstState target) override;
+
+    using AdapterHandle = Handle<GstAdapter, GObjectTraits<GstAdapter>>;
 
     // What the streaming thread shares with the grabber. Owned jointly by the
     // grabber and the probe, so a late buffer never reaches a freed grabber.
@@ -49,6 +62,16 @@ class SampleGrabber final : public GstFilter, public ISampleGrabber {
         std::atomic<ISampleGrabberCB*> callback{nullptr};
         std::mutex capsMutex;
         CapsHandle negotiated;
+
+        // Half-second gathering of a live stream.
+        std::atomic<bool> gather{false};
+        std::mutex gatherMutex;
+        AdapterHandle adapter = AdapterHandle::Adopt(gst_adapter_new());
+        std::size_t halfSecondBytes = 0;  // 0 until the format is known
+        int rate = 0;
+        int frameBytes = 0;
+
+        void DropGathered();
     };
 
   private:

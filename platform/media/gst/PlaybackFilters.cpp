@@ -1,0 +1,100 @@
+#include "PlaybackFilters.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "LastError.h"
+#include "PulseSession.h"
+
+namespace media::gst {
+
+namespace {
+
+double GainOf(long volume) {
+    return std::pow(10.0, static_cast<double>(volume) / 2000.0);
+}
+
+}  // namespace
+
+// ---- the file source --------------------------------------------------------
+
+WaveSource::WaveSource() : GstFilter("wave-source") {}
+
+std::shared_ptr<WaveSource> WaveSource::Create(const std::string& path) {
+    std::shared_ptr<WaveSource> source(new WaveSource());
+    return source->Build(path) ? source : nullptr;
+}
+
+bool WaveSource::Build(const std::string& path) {
+    auto file = MakeElement("filesrc");
+    auto parser = MakeElement("wavparse");
+    if (!AddToBin(file) || !AddToBin(parser))
+        return false;
+    g_object_set(file.get(), "location", path.c_str(), nullptr);
+    if (!gst_element_link(file.get(), parser.get())) {
+        SetLastError(static_cast<std::uint32_t>(E_FAIL), L"Cannot assemble the file source");
+        return false;
+    }
+    return AddStreamPin(L"Output", PinDirection::Output, parser.get(), "src") != nullptr;
+}
+
+// ---- the audio renderer -----------------------------------------------------
+
+AudioRenderer::AudioRenderer() : GstFilter("audio-renderer") {}
+
+std::shared_ptr<AudioRenderer> AudioRenderer::Create() {
+    std::shared_ptr<AudioRenderer> renderer(new AudioRenderer());
+    return renderer->Build() ? renderer : nullptr;
+}
+
+bool AudioRenderer::Build() {
+    auto convert = MakeElement("audioconvert");
+    auto resample = MakeElement("audioresample");
+    auto volume = MakeElement("volume");
+    auto sink = MakeElement("pulsesink");
+    if (!AddToBin(convert) || !AddToBin(resample) || !AddToBin(volume) || !AddToBin(sink))
+        return false;
+    g_object_set(sink.get(), "client-name", "Sayalike", nullptr);
+    if (!gst_element_link_many(convert.get(), resample.get(), volume.get(), sink.get(), nullptr)) {
+        SetLastError(static_cast<std::uint32_t>(E_FAIL), L"Cannot assemble the audio renderer");
+        return false;
+    }
+    if (!AddStreamPin(L"Audio Input pin (rendered)", PinDirection::Input, convert.get(), "sink"))
+        return false;
+    volume_ = volume;
+    sink_ = sink;
+    clock_ = std::make_shared<StreamClock>(sink);
+    return true;
+}
+
+HRESULT AudioRenderer::put_Volume(long volume) {
+    volume = std::clamp(volume, kSilence, 0L);
+    level_ = volume;
+    g_object_set(volume_.get(), "volume", GainOf(volume), "mute", volume <= kSilence, nullptr);
+    return S_OK;
+}
+
+HRESULT AudioRenderer::get_Volume(long* volume) {
+    if (!volume)
+        return E_POINTER;
+    *volume = level_;
+    return S_OK;
+}
+
+HRESULT AudioRenderer::GetTime(std::int64_t* time) {
+    if (!time)
+        return E_POINTER;
+    *time = clock_->Now();
+    return S_OK;
+}
+
+HRESULT AudioRenderer::PrepareToStart() {
+    PulseSession session;
+    return session.Connect();
+}
+
+void AudioRenderer::ForgetDevice() {
+    g_object_set(sink_.get(), "device", nullptr, nullptr);
+}
+
+}  // namespace media::gst

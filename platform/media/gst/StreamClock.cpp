@@ -1,0 +1,131 @@
+#include "StreamClock.h"
+
+#include <algorithm>
+
+namespace media::gst {
+
+namespace {
+
+// A sink reports its position clamped to the span's stop; anything further out
+// belongs to another span (an answer given before a seek took effect).
+constexpr GstClockTime kStopSlack = 5 * GST_MSECOND;
+
+std::int64_t ToUnits(GstClockTime nanoseconds) {
+    return static_cast<std::int64_t>(nanoseconds / 100);
+}
+
+}  // namespace
+
+StreamClock::StreamClock(ElementHandle sink)
+    : sink_(std::move(sink)), movedAt_(std::chrono::steady_clock::now()), freeSince_(movedAt_) {}
+
+std::int64_t StreamClock::FreeTime(TimePoint now) const {
+    auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - freeSince_);
+    return freeBase_ + elapsed.count() / 100;
+}
+
+void StreamClock::Settle() {
+    if (mode_ == Mode::Free)
+        reported_ = std::max(reported_, FreeTime(std::chrono::steady_clock::now()));
+    ++generation_;
+}
+
+void StreamClock::ChangeMode(Mode mode) {
+    Settle();
+    mode_ = mode;
+}
+
+void StreamClock::Refresh() {
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (mode_ != Mode::Following)
+            return;
+        generation = generation_;
+    }
+    gint64 position = -1;
+    if (gst_element_query_position(sink_.get(), GST_FORMAT_TIME, &position) && position >= 0)
+        Accept(static_cast<GstClockTime>(position), generation);
+}
+
+void StreamClock::Accept(GstClockTime position, std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (generation != generation_ || mode_ != Mode::Following || position < segmentStart_)
+        return;
+    if (GST_CLOCK_TIME_IS_VALID(stop_) && position > stop_ + kStopSlack)
+        return;
+    if (position > position_) {
+        position_ = position;
+        movedAt_ = std::chrono::steady_clock::now();
+    }
+    reported_ = std::max(reported_, base_ + ToUnits(position_ - segmentStart_));
+}
+
+std::int64_t StreamClock::Now() {
+    Refresh();
+    std::lock_guard lock(mutex_);
+    if (mode_ == Mode::Free)
+        reported_ = std::max(reported_, FreeTime(std::chrono::steady_clock::now()));
+    return reported_;
+}
+
+void StreamClock::BeginSegment(GstClockTime start, GstClockTime stop) {
+    std::lock_guard lock(mutex_);
+    Settle();
+    position_ = start;
+    stop_ = stop;
+    segmentStart_ = start;
+    base_ = reported_;
+    movedAt_ = std::chrono::steady_clock::now();
+}
+
+void StreamClock::Follow() {
+    std::lock_guard lock(mutex_);
+    if (mode_ == Mode::Following)
+        return;
+    ChangeMode(Mode::Following);
+    base_ = reported_;
+    segmentStart_ = position_;
+    movedAt_ = std::chrono::steady_clock::now();
+}
+
+void StreamClock::Hold() {
+    // The last position heard before the pause is where a later run goes on.
+    Refresh();
+    std::lock_guard lock(mutex_);
+    ChangeMode(Mode::Held);
+}
+
+void StreamClock::Rewind(GstClockTime stop) {
+    std::lock_guard lock(mutex_);
+    ChangeMode(Mode::Held);
+    position_ = 0;
+    stop_ = stop;
+}
+
+void StreamClock::RunFree() {
+    std::lock_guard lock(mutex_);
+    if (mode_ != Mode::Following)
+        return;
+    // Everything up to the stop was heard, whether or not a query saw it.
+    if (GST_CLOCK_TIME_IS_VALID(stop_) && stop_ > position_) {
+        position_ = stop_;
+        reported_ = std::max(reported_, base_ + ToUnits(position_ - segmentStart_));
+    }
+    ChangeMode(Mode::Free);
+    freeBase_ = reported_;
+    freeSince_ = std::chrono::steady_clock::now();
+}
+
+void StreamClock::Fail() {
+    std::lock_guard lock(mutex_);
+    ChangeMode(Mode::Held);
+}
+
+StreamClock::Progress StreamClock::Sample() {
+    Refresh();
+    std::lock_guard lock(mutex_);
+    return {mode_ == Mode::Following, position_, stop_, movedAt_};
+}
+
+}  // namespace media::gst
