@@ -20,10 +20,10 @@ class MonikerListTest : public ::testing::Test {
     void TearDown() override { media::SetMediaFactory(nullptr); }
     ScriptedDeviceSpec Device(std::wstring name,
                               std::vector<ScriptedPinSpec> pins = {{L"Capture"}}) {
-        ScriptedDeviceSpec spec;
-        spec.friendlyName = std::move(name);
-        spec.inputPins = std::move(pins);
-        return spec;
+        ScriptedDeviceSpec script;
+        script.friendlyName = std::move(name);
+        script.inputPins = std::move(pins);
+        return script;
     }
     std::shared_ptr<media::scripted::ScriptedMedia> media;
     MessageRecorder messages;

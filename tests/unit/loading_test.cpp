@@ -36,10 +36,10 @@ class LoadingTest : public ::testing::Test {
         media = media::scripted::InstallScriptedMedia();
         media->devices = {{L"Mic", true, S_OK, S_OK, S_OK, {{L"Capture"}}}};
         speech = MakeFile("speech.wav");
-        media::scripted::ScriptedFileSpec spec;
-        spec.duration = 10000000;
-        spec.buffers = {Pcm16({0, 1000, -2000}), Pcm16({300, -32768, 5})};
-        media->files[speech] = spec;
+        media::scripted::ScriptedFileSpec script;
+        script.duration = 10000000;
+        script.buffers = {Pcm16({0, 1000, -2000}), Pcm16({300, -32768, 5})};
+        media->files[speech] = script;
         presenter = std::make_unique<Presenter>(
             &view,
             std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
@@ -118,9 +118,9 @@ TEST_F(LoadingTest, UndecodableFileIsReportedAndTheWindowReturnsToItsStartLook) 
 
 TEST_F(LoadingTest, MoreThanTwoChannelsAreRefused) {
     auto path = MakeFile("surround.wav");
-    media::scripted::ScriptedFileSpec spec;
-    spec.format = {1, 6, 48000, 576000, 12, 16};
-    media->files[path] = spec;
+    media::scripted::ScriptedFileSpec script;
+    script.format = {1, 6, 48000, 576000, 12, 16};
+    media->files[path] = script;
     view.openPath = path;
     presenter->OnOpenClick();
     TickUntilLoaded();

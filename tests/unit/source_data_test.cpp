@@ -24,11 +24,11 @@ class SourceDataTest : public ::testing::Test {
     // Decodes the given raw buffers in the given format.
     bool Load(media::WaveFormat format, std::vector<std::vector<std::uint8_t>> buffers,
               std::int64_t duration = 10000000) {
-        media::scripted::ScriptedFileSpec spec;
-        spec.format = format;
-        spec.buffers = std::move(buffers);
-        spec.duration = duration;
-        media->files[L"/narrator"] = spec;
+        media::scripted::ScriptedFileSpec script;
+        script.format = format;
+        script.buffers = std::move(buffers);
+        script.duration = duration;
+        media->files[L"/narrator"] = script;
         return source.LoadFile(L"/narrator");
     }
 

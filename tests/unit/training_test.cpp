@@ -29,11 +29,11 @@ class TrainingTest : public ::testing::Test {
         std::ofstream(path) << "x";
         narrator = std::wstring(path.begin(), path.end());
         // Ten seconds at 8 kHz: 80000 samples, 400 px at the default zoom.
-        media::scripted::ScriptedFileSpec spec;
-        spec.format = {1, 1, 8000, 16000, 2, 16};
-        spec.buffers = {std::vector<std::uint8_t>(160000, 0x10)};
-        spec.duration = 10 * kSecond;
-        media->files[narrator] = spec;
+        media::scripted::ScriptedFileSpec script;
+        script.format = {1, 1, 8000, 16000, 2, 16};
+        script.buffers = {std::vector<std::uint8_t>(160000, 0x10)};
+        script.duration = 10 * kSecond;
+        media->files[narrator] = script;
         media->renderedDuration = 10 * kSecond;
         view.waveformSize = {300, 100};
         presenter = std::make_unique<Presenter>(

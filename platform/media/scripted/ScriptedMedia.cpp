@@ -46,16 +46,16 @@ class ScriptedPin : public IPin {
 class ScriptedMixerPin : public ScriptedPin, public IAMAudioInputMixer {
   public:
     ScriptedMixerPin(std::shared_ptr<ScriptedMedia> media, int device, int index,
-                     const ScriptedPinSpec& spec)
-        : ScriptedPin(spec.name, PinDirection::Input),
+                     const ScriptedPinSpec& script)
+        : ScriptedPin(script.name, PinDirection::Input),
           media_(std::move(media)),
           device_(device),
           index_(index),
-          spec_(spec) {}
+          script_(script) {}
     HRESULT put_Enable(bool enable) override {
         media_->Log("enable " + Narrow(Name()) + (enable ? " on" : " off"));
-        if (FAILED(spec_.enableResult))
-            return Fail(spec_.enableResult);
+        if (FAILED(script_.enableResult))
+            return Fail(script_.enableResult);
         auto& m = media_->MixerRef(device_, index_);
         m.enabled = enable;
         ++m.enableCalls;
@@ -63,7 +63,7 @@ class ScriptedMixerPin : public ScriptedPin, public IAMAudioInputMixer {
     }
     HRESULT put_MixLevel(double level) override {
         media_->Log("level " + Narrow(Name()) + " " + std::to_string(level));
-        if (level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain)
+        if (level == AMF_AUTOMATICGAIN && !script_.supportsAutomaticGain)
             return Fail(E_NOTIMPL);
         media_->MixerRef(device_, index_).level = level;
         return S_OK;
@@ -83,7 +83,7 @@ class ScriptedMixerPin : public ScriptedPin, public IAMAudioInputMixer {
     std::shared_ptr<ScriptedMedia> media_;
     int device_;
     int index_;
-    ScriptedPinSpec spec_;
+    ScriptedPinSpec script_;
 };
 
 class ScriptedFilter : public IBaseFilter {
@@ -175,11 +175,11 @@ class ScriptedCaptureFilter : public ScriptedFilter {
 
 class ScriptedSourceFilter : public ScriptedFilter {
   public:
-    ScriptedSourceFilter(const std::wstring& name, ScriptedFileSpec fileSpec)
-        : ScriptedFilter("source " + Narrow(name)), spec(std::move(fileSpec)) {
+    ScriptedSourceFilter(const std::wstring& name, ScriptedFileSpec fileScript)
+        : ScriptedFilter("source " + Narrow(name)), script(std::move(fileScript)) {
         AddPin(std::make_shared<ScriptedPin>(L"Output", PinDirection::Output));
     }
-    ScriptedFileSpec spec;
+    ScriptedFileSpec script;
 };
 
 class ScriptedNullRenderer : public ScriptedFilter, public IMediaFilter {
@@ -222,18 +222,18 @@ class ScriptedRenderer : public ScriptedFilter, public IBasicAudio, public IRefe
 
 class ScriptedBag : public IPropertyBag {
   public:
-    explicit ScriptedBag(const ScriptedDeviceSpec& spec) : spec_(spec) {}
+    explicit ScriptedBag(const ScriptedDeviceSpec& script) : script_(script) {}
     HRESULT Read(const wchar_t* property, std::wstring* value) override {
         if (!value || !property)
             return E_POINTER;
-        if (std::wstring(property) != L"FriendlyName" || !spec_.hasFriendlyName)
+        if (std::wstring(property) != L"FriendlyName" || !script_.hasFriendlyName)
             return E_FAIL;
-        *value = spec_.friendlyName;
+        *value = script_.friendlyName;
         return S_OK;
     }
 
   private:
-    ScriptedDeviceSpec spec_;
+    ScriptedDeviceSpec script_;
 };
 
 class ScriptedMoniker : public IMoniker {
@@ -241,22 +241,22 @@ class ScriptedMoniker : public IMoniker {
     ScriptedMoniker(std::shared_ptr<ScriptedMedia> media, int index)
         : media_(std::move(media)), index_(index) {}
     HRESULT BindToStorage(std::shared_ptr<IPropertyBag>* bag) override {
-        const auto& spec = media_->devices.at(static_cast<std::size_t>(index_));
-        if (FAILED(spec.bindStorageResult))
-            return Fail(spec.bindStorageResult);
-        *bag = std::make_shared<ScriptedBag>(spec);
+        const auto& script = media_->devices.at(static_cast<std::size_t>(index_));
+        if (FAILED(script.bindStorageResult))
+            return Fail(script.bindStorageResult);
+        *bag = std::make_shared<ScriptedBag>(script);
         return S_OK;
     }
     HRESULT BindToObject(std::shared_ptr<IBaseFilter>* filter) override {
-        const auto& spec = media_->devices.at(static_cast<std::size_t>(index_));
-        media_->Log("bind " + Narrow(spec.friendlyName));
-        if (FAILED(spec.bindObjectResult))
-            return Fail(spec.bindObjectResult);
-        auto f = std::make_shared<ScriptedCaptureFilter>("capture " + Narrow(spec.friendlyName),
-                                                         spec.format);
-        f->enumPinsResult = spec.enumPinsResult;
-        for (std::size_t i = 0; i < spec.inputPins.size(); ++i) {
-            const auto& pin = spec.inputPins[i];
+        const auto& script = media_->devices.at(static_cast<std::size_t>(index_));
+        media_->Log("bind " + Narrow(script.friendlyName));
+        if (FAILED(script.bindObjectResult))
+            return Fail(script.bindObjectResult);
+        auto f = std::make_shared<ScriptedCaptureFilter>("capture " + Narrow(script.friendlyName),
+                                                         script.format);
+        f->enumPinsResult = script.enumPinsResult;
+        for (std::size_t i = 0; i < script.inputPins.size(); ++i) {
+            const auto& pin = script.inputPins[i];
             if (pin.hasMixer)
                 f->AddPin(
                     std::make_shared<ScriptedMixerPin>(media_, index_, static_cast<int>(i), pin));
@@ -487,7 +487,7 @@ class ScriptedGraph : public IGraphBuilder,
             return E_POINTER;
         auto source = Source();
         std::uint32_t offered = AM_SEEKING_CanGetCurrentPos;
-        if (source && source->spec.duration > 0)
+        if (source && source->script.duration > 0)
             offered |= AM_SEEKING_CanGetDuration | AM_SEEKING_CanSeekAbsolute;
         if (renderer_)
             offered = media_->seekingCapabilities;
@@ -503,9 +503,9 @@ class ScriptedGraph : public IGraphBuilder,
             return *duration > 0 ? S_OK : E_FAIL;
         }
         auto source = Source();
-        if (!source || source->spec.duration <= 0)
+        if (!source || source->script.duration <= 0)
             return E_NOTIMPL;
-        *duration = source->spec.duration;
+        *duration = source->script.duration;
         return S_OK;
     }
     HRESULT GetCurrentPosition(std::int64_t* position) override {
@@ -556,14 +556,14 @@ class ScriptedGraph : public IGraphBuilder,
         streaming_ = std::thread([this, source, callback = grabber->Callback()] {
             if (media_->beforeDelivery)
                 media_->beforeDelivery();
-            const auto& spec = source->spec;
+            const auto& script = source->script;
             double seconds = 0;
-            for (const auto& buffer : spec.buffers) {
+            for (const auto& buffer : script.buffers) {
                 callback->SampleCB(seconds, buffer.data(), static_cast<long>(buffer.size()));
-                if (spec.format.avgBytesPerSec)
-                    seconds += static_cast<double>(buffer.size()) / spec.format.avgBytesPerSec;
+                if (script.format.avgBytesPerSec)
+                    seconds += static_cast<double>(buffer.size()) / script.format.avgBytesPerSec;
             }
-            completion_ = spec.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
+            completion_ = script.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
             Notify(completion_, 0, 0);
         });
     }
@@ -611,7 +611,7 @@ class ScriptedGraph : public IGraphBuilder,
                                    std::dynamic_pointer_cast<ScriptedSourceFilter>(other)) {
                         for (auto& p : source->Pins())
                             if (p == peer)
-                                format = &source->spec.format;
+                                format = &source->script.format;
                     }
                 }
             }
