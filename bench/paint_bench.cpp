@@ -19,14 +19,16 @@ constexpr int kHeight = 600;
 
 short* Columns(std::mt19937& random) {
     auto* columns = new short[kWidth];
-    for (int i = 0; i < kWidth; ++i) columns[i] = static_cast<short>(random() % (kHeight / 2));
+    for (int i = 0; i < kWidth; ++i)
+        columns[i] = static_cast<short>(random() % (kHeight / 2));
     return columns;
 }
 
 template <class F>
 double MeanMicroseconds(int runs, F paint) {
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < runs; ++i) paint();
+    for (int i = 0; i < runs; ++i)
+        paint();
     std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
     return spent.count() / runs;
 }

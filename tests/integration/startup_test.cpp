@@ -18,13 +18,14 @@ using ::testing::StartsWith;
 namespace {
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { media::SetMediaFactory(CreateGstMediaFactory()); }
     static void TearDownTestSuite() { media::SetMediaFactory(nullptr); }
 
     std::unique_ptr<Presenter> Start(FakeView& view) {
         auto presenter = std::make_unique<Presenter>(
-            &view, std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
+            &view,
+            std::make_unique<IniReg>(1280, 1024, (dir.path() + "/Level0.conf").toStdString()));
         presenter->Settings().Load();
         result = presenter->OnCreate(nullptr);
         return presenter;
@@ -71,8 +72,10 @@ TEST_F(StartupTest, WithoutAServerStartUpReportsAndGivesUp) {
     EXPECT_EQ(result, -1);
     auto shown = messages.Messages();
     ASSERT_EQ(shown.size(), 3u);
-    EXPECT_THAT(shown[0].text,
-                StartsWith(L"pSysDevEnum->CreateClassEnumerator(*clsid, &pEnumCat, 0)\n failed with error"));
+    EXPECT_THAT(
+        shown[0].text,
+        StartsWith(
+            L"pSysDevEnum->CreateClassEnumerator(*clsid, &pEnumCat, 0)\n failed with error"));
     EXPECT_THAT(shown[0].text, ::testing::HasSubstr(L"Connection refused"));
     EXPECT_THAT(shown[1].text, StartsWith(L"m_MonikerList.EnumFilters()\n failed"));
     EXPECT_THAT(shown[2].text, StartsWith(L"EnumInputDevices()\n failed"));
