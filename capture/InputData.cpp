@@ -197,7 +197,7 @@ HRESULT InputData::FillWavParamField() {
 }
 
 // Polls the graph until it reaches `wanted` or the time runs out, at the
-// designed 100 ms pace even when the graph answers at once.
+// 100 ms pace even when the graph answers at once.
 bool InputData::WaitForState(const std::shared_ptr<IMediaControl>& control, FilterState wanted,
                              std::uint32_t started, std::uint32_t timeoutMs) {
     for (;;) {

@@ -1,6 +1,6 @@
 // Narrator files decoded by SourceData on the GStreamer backend: MP3 and WAV of
 // every sample width reach the temporary store exactly as the file holds them,
-// more than two channels are refused, and broken files end in the designed
+// more than two channels are refused, and broken files end in their error
 // report (or keep what decodes) without a hang or a leaked temporary file. A
 // load ends with the playback graph on the finished WAV file, so every width
 // is also rendered to a private PulseAudio server's output.

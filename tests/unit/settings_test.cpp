@@ -173,7 +173,7 @@ TEST_F(SettingsTest, EveryValueSurvivesSaveAndAFreshLoad) {
     EXPECT_EQ(RecentList(loaded), (std::vector<std::wstring>{odd, unicode, plain}));
 }
 
-TEST_F(SettingsTest, KeepsItsValuesUnderTheDesignedNames) {
+TEST_F(SettingsTest, KeepsItsValuesUnderTheirStoredNames) {
     QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
