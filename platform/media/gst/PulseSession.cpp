@@ -221,47 +221,44 @@ HRESULT PulseSession::Connect() {
     return S_OK;
 }
 
-HRESULT PulseSession::ListCaptureSources(std::vector<PulseSource>* sources) {
-    if (!sources)
-        return E_POINTER;
+HRESULT PulseSession::QuerySources(const std::string* name, const char* what,
+                                   std::vector<PulseSource>* sources) {
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;
     MainloopLock lock(state_->loop);
     SourceQuery query;
     query.loop = state_->loop;
-    pa_operation* op = pa_context_get_source_info_list(state_->context, OnSourceInfo, &query);
+    query.skipMonitors = name == nullptr;
+    pa_operation* op = name
+                           ? pa_context_get_source_info_by_name(state_->context, name->c_str(),
+                                                                OnSourceInfo, &query)
+                           : pa_context_get_source_info_list(state_->context, OnSourceInfo, &query);
     hr = Await(
-        *state_, op, [&] { return query.finished; }, "Listing capture devices");
+        *state_, op, [&] { return query.finished; }, what);
     if (FAILED(hr))
         return hr;
-    if (query.failed)
-        return FailWithContextError(state_->context, "Listing capture devices");
+    if (query.failed || (name && query.sources.empty()))
+        return FailWithContextError(state_->context, what);
     *sources = std::move(query.sources);
     return S_OK;
+}
+
+HRESULT PulseSession::ListCaptureSources(std::vector<PulseSource>* sources) {
+    if (!sources)
+        return E_POINTER;
+    return QuerySources(nullptr, "Listing capture devices", sources);
 }
 
 HRESULT PulseSession::GetSource(const std::string& name, PulseSource* source) {
     if (!source)
         return E_POINTER;
-    HRESULT hr = Connect();
-    if (FAILED(hr))
-        return hr;
-    MainloopLock lock(state_->loop);
-    SourceQuery query;
-    query.loop = state_->loop;
-    query.skipMonitors = false;
-    pa_operation* op =
-        pa_context_get_source_info_by_name(state_->context, name.c_str(), OnSourceInfo, &query);
+    std::vector<PulseSource> found;
     std::string what = "Capture device \"" + name + "\"";
-    hr = Await(
-        *state_, op, [&] { return query.finished; }, what.c_str());
+    HRESULT hr = QuerySources(&name, what.c_str(), &found);
     if (FAILED(hr))
         return hr;
-    if (query.failed || query.sources.empty()) {
-        return FailWithContextError(state_->context, what.c_str());
-    }
-    *source = std::move(query.sources.front());
+    *source = std::move(found.front());
     return S_OK;
 }
 

@@ -58,6 +58,11 @@ class PulseSession {
     HRESULT SetVolume(const std::string& source, std::uint8_t channels, std::uint32_t volume);
 
   private:
+    // One source by name, or every source when name is null; `what` names the
+    // request in a failure.
+    HRESULT QuerySources(const std::string* name, const char* what,
+                         std::vector<PulseSource>* sources);
+
     std::unique_ptr<PulseConnection> state_;
 };
 
