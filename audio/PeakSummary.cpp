@@ -23,9 +23,9 @@ bool PeakSummary::Delete() {
     return DeleteTempFile(file_);
 }
 
-void PeakSummary::Add(const std::int16_t* samples, std::size_t count) {
+bool PeakSummary::Add(const std::int16_t* samples, std::size_t count) {
     if (!file_.IsOpen())
-        return;
+        return true;
     for (std::size_t k = 0; k < count; ++k) {
         auto value = static_cast<std::uint16_t>(std::abs(static_cast<int>(samples[k])));
         blockMax_ = std::max(blockMax_, value);
@@ -35,19 +35,19 @@ void PeakSummary::Add(const std::int16_t* samples, std::size_t count) {
             inBlock_ = 0;
         }
     }
-    if (pending_.size() >= 4096)
-        Flush();
+    return pending_.size() < 4096 || Flush();
 }
 
-void PeakSummary::Flush() {
-    if (!pending_.empty())
-        WriteAll(file_.fd, pending_.data(), pending_.size() * 2);
+bool PeakSummary::Flush() {
+    bool ok = pending_.empty() || WriteAll(file_.fd, pending_.data(), pending_.size() * 2);
     pending_.clear();
+    return ok;
 }
 
-void PeakSummary::Finish() {
-    Flush();
-    finished_ = file_.IsOpen();
+bool PeakSummary::Finish() {
+    bool ok = !file_.IsOpen() || Flush();
+    finished_ = file_.IsOpen() && ok;
+    return ok;
 }
 
 bool PeakSummary::ReadBlocks(std::int64_t first, std::int64_t last,

@@ -25,10 +25,11 @@ class PeakSummary {
     bool Create();
     // Deletes the file and forgets everything.
     bool Delete();
-    void Add(const std::int16_t* samples, std::size_t count);
+    // False (last error set) when the file could not be written.
+    bool Add(const std::int16_t* samples, std::size_t count);
     // Writes what is buffered; a trailing partial block is left out (its samples
-    // are always read raw).
-    void Finish();
+    // are always read raw). False (last error set) when that write failed.
+    bool Finish();
 
     bool Ready() const { return file_.IsOpen() && finished_; }
     // Block maxima for blocks [first, last), read in one go.
@@ -36,7 +37,7 @@ class PeakSummary {
     const std::string& Path() const { return file_.path; }
 
   private:
-    void Flush();
+    bool Flush();
 
     TempFile file_;
     std::vector<std::uint16_t> pending_;

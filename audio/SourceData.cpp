@@ -90,8 +90,13 @@ bool SourceData::LoadFile(const wchar_t* name) {
         ReleaseGraphObjects();
     }
     fileName = name;
-    bool ok =
-        CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph() && BuildPlaybackGraph();
+    storeFailure_ = StoreFailure::None;
+    decodeStopped_ = false;
+    bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph();
+    // What the store could not keep is of no use, and may be large.
+    if (!ok && storeFailure_ != StoreFailure::None)
+        DiscardStore();
+    ok = ok && BuildPlaybackGraph();
     fileName = nullptr;
     if (!ok)
         return false;
@@ -136,9 +141,70 @@ bool SourceData::BuildDecodeGraph() {
     bool ok = DecodeToEnd(grabber);
     // The streaming threads end with the graph, before the callback goes.
     AbortGraph();
-    summary.Finish();
-    FinishWavFile(*this);
+    decodeEvents_.reset();
+    bool stored = summary.Finish();
+    stored = FinishWavFile(*this) && stored;
+    if (ok && !stored) {
+        StopDecoding(StoreFailure::Write);
+        ReportStoreFailure();
+        ok = false;
+    }
     return ok;
+}
+
+void SourceData::DiscardStore() {
+    if (DeleteTempFile(displayFile))
+        DeleteTempFile(wavFile);
+    summary.Delete();
+    sampleCount = 0;
+    duration = 0;
+}
+
+// Streaming thread: the first failure is kept with its cause, and the wait for
+// the end of the decode is ended; later samples are dropped.
+void SourceData::StopDecoding(StoreFailure failure) {
+    if (decodeStopped_.load())
+        return;
+    storeFailure_ = failure;
+    failureCode_ = GetLastError();
+    failureText_ = GetLastErrorText();
+    decodeStopped_ = true;
+    if (decodeEvents_)
+        decodeEvents_->Notify(media::EC_USERABORT, 0, 0);
+}
+
+void SourceData::ReportStoreFailure() {
+    if (storeFailure_ == StoreFailure::TooLong) {
+        auto minutes =
+            static_cast<long long>(maxFrames_ / std::max<std::uint32_t>(sampleRate, 1) / 60);
+        std::wstring text = L"Sorry! This recording is too long to load.\nAt most " +
+                            std::to_wstring(minutes / 60) + L" h " + std::to_wstring(minutes % 60) +
+                            L" min of it fit in a temporary file.";
+        MessageBoxW(text.c_str(), L"Sorry!", MB_OK);
+        return;
+    }
+    SetLastError(failureCode_, L"Cannot write to the temporary folder \"" +
+                                   WidenUtf8(TempFolder()) + L"\": " + failureText_);
+    ShowError(L"WriteFile()");
+}
+
+// After the wait: a stop of our own or an error of the graph ends the load with
+// its message. An error after some data keeps that data, as a file damaged
+// near its end still loads what decodes.
+bool SourceData::ReportDecodeEnd(long code) {
+    if (decodeStopped_.load()) {
+        ReportStoreFailure();
+        return false;
+    }
+    if (code != media::EC_ERRORABORT)
+        return true;
+    SetLastError(static_cast<std::uint32_t>(E_FAIL), L"The file could not be decoded");
+    long event = 0;
+    std::intptr_t p1 = 0, p2 = 0;
+    while (pME->GetEvent(&event, &p1, &p2, 0) == S_OK)
+        pME->FreeEventParams(event, p1, p2);
+    ShowError(L"WaitForCompletion()");
+    return sampleCount > 0;
 }
 
 bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabber) {
@@ -159,6 +225,7 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
     sampleRate = type.format.samplesPerSec;
     blockAlign = type.format.blockAlign;
     bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
+    maxFrames_ = std::min(storeFrameLimit, MaxStoredFrames(blockAlign));
     if (FAILED(grabber->SetOneShot(false)))
         return Fail(L"SetOneShot()");
     if (FAILED(grabber->SetBufferSamples(false)))
@@ -175,6 +242,7 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
         if (pMS->CheckCapabilities(&capabilities) == S_OK && FAILED(pMS->GetDuration(&duration)))
             duration = 0;
     }
+    media::QueryInterface(pGB, &decodeEvents_);
     if (FAILED(pMC->Run()))
         return Fail(L"Run()");
     std::shared_ptr<media::IMediaFilter> renderer;
@@ -183,25 +251,44 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
         return Fail(L"SetSyncSource()");
     long code = 0;
     pME->WaitForCompletion(-1, &code);
-    return true;
+    return ReportDecodeEnd(code);
 }
 
 void SourceData::AddSamples(const std::uint8_t* buffer, long length, double sampleTime) {
-    if (wavFile.IsOpen() && length > 0)
-        WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
-    if (blockAlign == 0 || channels == 0 || bytesPerSample == 0 || length <= 0)
+    if (decodeStopped_.load() || length <= 0)
         return;
-    long frames = length / blockAlign;
+    long frames = blockAlign ? length / blockAlign : 0;
+    // The sample count, the positions and the WAV header must all stay exact.
+    if (sampleCount + static_cast<std::int64_t>(frames) > maxFrames_) {
+        StopDecoding(StoreFailure::TooLong);
+        return;
+    }
+    if (!StoreSamples(buffer, length, frames)) {
+        StopDecoding(StoreFailure::Write);
+        return;
+    }
+    UpdateProgress(sampleTime);
+}
+
+// The count grows only by what both files took, so that a sample index always
+// names stored audio.
+bool SourceData::StoreSamples(const std::uint8_t* buffer, long length, long frames) {
+    if (wavFile.IsOpen() && !WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length)))
+        return false;
+    if (channels == 0 || bytesPerSample == 0 || frames <= 0)
+        return true;
     monoBuffer_.resize(static_cast<std::size_t>(frames));
     if (bytesPerSample == 2)
         MonoFrom16Bit(buffer, frames);
     else
         MonoFromAnyWidth(buffer, frames);
+    if (displayFile.IsOpen() &&
+        !WriteAll(displayFile.fd, monoBuffer_.data(), static_cast<std::size_t>(frames) * 2))
+        return false;
+    if (!summary.Add(monoBuffer_.data(), monoBuffer_.size()))
+        return false;
     sampleCount += static_cast<std::int32_t>(frames);
-    if (displayFile.IsOpen() && frames > 0)
-        WriteAll(displayFile.fd, monoBuffer_.data(), static_cast<std::size_t>(frames) * 2);
-    summary.Add(monoBuffer_.data(), monoBuffer_.size());
-    UpdateProgress(sampleTime);
+    return true;
 }
 
 // The common case, kept tight: 16-bit samples need no width handling.
@@ -401,6 +488,11 @@ bool SourceData::FollowClock(std::int64_t* position) {
 }
 
 bool SourceData::UpdatePlayback() {
+    // Nothing to play is played at once.
+    if (sampleCount <= 0 || duration <= 0) {
+        cursorSample = sampleCount;
+        return false;
+    }
     std::int64_t position = 0;
     if (!FollowClock(&position))
         return true;

@@ -6,8 +6,9 @@
 // loads; everything else on the UI thread, or on the loading thread during a load.
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
-
+#include <string>
 #include <vector>
 
 #include "IData.h"
@@ -82,9 +83,20 @@ class SourceData : public IData {
     // maxima instead of being read in full.
     std::int64_t peakSummaryThreshold = 1 << 18;
     PeakSummary summary;
+    // A load that would store more frames than this is refused as too long; the
+    // store's own limit (MaxStoredFrames) applies whatever this says.
+    std::int64_t storeFrameLimit = std::numeric_limits<std::int64_t>::max();
 
   private:
+    // Why the streaming thread stopped taking samples.
+    enum class StoreFailure { None, Write, TooLong };
+
     bool BuildDecodeGraph();
+    bool StoreSamples(const std::uint8_t* buffer, long length, long frames);
+    void StopDecoding(StoreFailure failure);
+    bool ReportDecodeEnd(long code);
+    void ReportStoreFailure();
+    void DiscardStore();
     bool BuildPlaybackGraph();
     void PlaySpan(std::int64_t begin, std::int64_t end);
     bool FollowClock(std::int64_t* position);
@@ -102,5 +114,14 @@ class SourceData : public IData {
                                  std::vector<int>* maxima) const;
     std::int32_t ClampSample(double sample) const;
     std::vector<std::int16_t> monoBuffer_;  // streaming thread only
+    // Set by the streaming thread when it stops storing; the rest is written
+    // before the flag and read on the loading thread once the graph has gone.
+    std::atomic<bool> decodeStopped_{false};
+    StoreFailure storeFailure_ = StoreFailure::None;
+    std::uint32_t failureCode_ = 0;
+    std::wstring failureText_;
+    std::int64_t maxFrames_ = 0;
+    // The decode graph's event sink, for the streaming thread to end the wait.
+    std::shared_ptr<media::IMediaEventSink> decodeEvents_;
     void Zoom(int viewWidth, bool aroundCursor, bool in);
 };

@@ -4,16 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <utility>
 #include <vector>
 
 #include "ErrorReport.h"
 #include "IData.h"
 #include "LastError.h"
-
-namespace {
 
 std::string TempFolder() {
     const char* dir = std::getenv("TMPDIR");
@@ -23,13 +24,17 @@ std::string TempFolder() {
     return folder;
 }
 
+namespace {
+
+// Linux releases the descriptor even when close fails, so it is forgotten
+// either way: keeping the number could later close someone else's file.
 bool CloseFile(TempFile& file) {
-    if (::close(file.fd) != 0) {
+    int fd = std::exchange(file.fd, -1);
+    if (::close(fd) != 0) {
         SetLastErrorFromErrno(errno);
         ShowError(L"CloseHandle()");
         return false;
     }
-    file.fd = -1;
     return true;
 }
 
@@ -140,18 +145,37 @@ void BuildWavHeader(std::uint8_t h[kWavHeaderSize], std::uint16_t channels,
     PutLe32(h + 40, fileSize - kWavHeaderSize);
 }
 
-void FinishWavFile(IData& data) {
+std::int64_t MaxStoredFrames(std::uint16_t blockAlign) {
+    std::int64_t frames = std::numeric_limits<std::int32_t>::max();
+    if (blockAlign > 0)
+        frames = std::min<std::int64_t>(frames, (kMaxWavFileSize - kWavHeaderSize) / blockAlign);
+    return frames;
+}
+
+bool FinishWavFile(IData& data) {
     if (!data.wavFile.IsOpen())
-        return;
+        return false;
     struct stat st {};
-    std::uint32_t size = kWavHeaderSize;
-    if (::fstat(data.wavFile.fd, &st) == 0)
-        size = static_cast<std::uint32_t>(st.st_size);
-    std::uint8_t header[kWavHeaderSize];
-    BuildWavHeader(header, data.channels, data.sampleRate, data.blockAlign, data.bytesPerSample,
-                   size);
-    if (::lseek(data.wavFile.fd, 0, SEEK_SET) == 0)
-        WriteAll(data.wavFile.fd, header, sizeof header);
-    ::close(data.wavFile.fd);
-    data.wavFile.fd = -1;
+    bool ok = ::fstat(data.wavFile.fd, &st) == 0;
+    if (!ok)
+        SetLastErrorFromErrno(errno);
+    // A size the 32-bit fields cannot hold would be written wrapped.
+    if (ok && st.st_size > kMaxWavFileSize) {
+        SetLastErrorFromErrno(EFBIG);
+        ok = false;
+    }
+    if (ok) {
+        std::uint8_t header[kWavHeaderSize];
+        BuildWavHeader(header, data.channels, data.sampleRate, data.blockAlign, data.bytesPerSample,
+                       static_cast<std::uint32_t>(st.st_size));
+        ok = ::pwrite(data.wavFile.fd, header, sizeof header, 0) ==
+             static_cast<ssize_t>(sizeof header);
+        if (!ok)
+            SetLastErrorFromErrno(errno);
+    }
+    if (::close(std::exchange(data.wavFile.fd, -1)) != 0 && ok) {
+        SetLastErrorFromErrno(errno);
+        ok = false;
+    }
+    return ok;
 }

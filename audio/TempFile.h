@@ -15,6 +15,11 @@ struct TempFile {
 class IData;
 
 constexpr int kWavHeaderSize = 44;
+// The largest file the header's 32-bit RIFF size can describe.
+constexpr std::int64_t kMaxWavFileSize = 0xFFFFFFFFLL;
+
+// The temporary folder, without a trailing slash.
+std::string TempFolder();
 
 // Without an open handle: a new empty file with a fresh name. With one: closes it
 // and keeps the name, so the caller re-creates the same file.
@@ -26,8 +31,12 @@ bool CreateTempFiles(IData& data);
 // Closes and deletes; true when both steps succeeded or had nothing to do.
 bool DeleteTempFile(TempFile& file);
 // Writes the finished RIFF/WAVE header from the format fields and the file size,
-// and closes the WAV file.
-void FinishWavFile(IData& data);
+// and closes the WAV file. False (last error set) when the header could not be
+// written, or the file has grown past what its header can describe.
+bool FinishWavFile(IData& data);
+// How many frames of `blockAlign` bytes the store holds at most: the WAV
+// header's sizes and the 32-bit sample counts must both stay exact.
+std::int64_t MaxStoredFrames(std::uint16_t blockAlign);
 // The 44-byte header for a file of the given total size.
 void BuildWavHeader(std::uint8_t header[kWavHeaderSize], std::uint16_t channels,
                     std::uint32_t sampleRate, std::uint16_t blockAlign,

@@ -119,6 +119,24 @@ TEST(TempStore, RecreatingAnOpenFileKeepsItsName) {
     ASSERT_TRUE(CreateTempFile(data.wavFile));
     EXPECT_EQ(data.wavFile.path, name);
     EXPECT_FALSE(data.wavFile.IsOpen());
+    // A close that fails still lets go of the number, which is no longer ours.
+    MessageRecorder messages;
+    ::close(data.displayFile.fd);
+    EXPECT_FALSE(CreateTempFile(data.displayFile));
+    EXPECT_FALSE(data.displayFile.IsOpen());
+    EXPECT_THAT(messages.Texts(), ::testing::ElementsAre(::testing::StartsWith(L"CloseHandle()")));
+}
+
+TEST(TempStore, AFilePastWhatTheHeaderDescribesGetsNoWrappedHeader) {
+    TestData data;
+    ASSERT_TRUE(CreateTempFiles(data));
+    ASSERT_EQ(::ftruncate(data.wavFile.fd, kMaxWavFileSize + 1), 0);  // sparse
+    EXPECT_FALSE(FinishWavFile(data));
+    EXPECT_FALSE(data.wavFile.IsOpen());
+    std::ifstream in(data.wavFile.path, std::ios::binary);
+    std::vector<char> header(44);
+    in.read(header.data(), 44);
+    EXPECT_EQ(header, std::vector<char>(44, 0));
 }
 
 TEST(TempStore, UnwritableFolderIsReportedAndLeavesNothingBehind) {

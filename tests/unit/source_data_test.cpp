@@ -2,14 +2,20 @@
 // copy, peak columns (plain and summarised) and the view state in samples.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "LastError.h"
 #include "MessageRecorder.h"
 #include "ScriptedMedia.h"
 #include "SourceData.h"
+#include "TempFile.h"
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -23,11 +29,12 @@ class SourceDataTest : public ::testing::Test {
 
     // Decodes the given raw buffers in the given format.
     bool Load(media::WaveFormat format, std::vector<std::vector<std::uint8_t>> buffers,
-              std::int64_t duration = 10000000) {
+              std::int64_t duration = 10000000, bool failMidStream = false) {
         media::scripted::ScriptedFileSpec script;
         script.format = format;
         script.buffers = std::move(buffers);
         script.duration = duration;
+        script.failMidStream = failMidStream;
         media->files[L"/narrator"] = script;
         return source.LoadFile(L"/narrator");
     }
@@ -100,6 +107,60 @@ TEST_F(SourceDataTest, SilentAndEmptyRecordings) {
     EXPECT_TRUE(Peaks(10, 100).empty());
     EXPECT_EQ(source.SetCursor(5), 0);
     EXPECT_EQ(source.cursorSample, -1) << "no sample to put the cursor on";
+    source.Play(true);
+    EXPECT_FALSE(source.UpdatePlayback()) << "nothing to play ends at once";
+}
+
+// Whatever ends a decode early, the load ends with its message; what the store
+// could not keep is removed.
+TEST_F(SourceDataTest, DecodeErrorsAndStoreFailuresEndTheLoadWithTheirMessage) {
+    const media::WaveFormat mono16{1, 1, 8000, 16000, 2, 16};
+    const std::vector<std::vector<std::uint8_t>> buffers(3, std::vector<std::uint8_t>(800, 1));
+    auto expectGone = [this] {
+        EXPECT_EQ(source.sampleCount, 0);
+        EXPECT_TRUE(source.displayFile.path.empty() && source.wavFile.path.empty());
+        EXPECT_TRUE(source.summary.Path().empty());
+    };
+    // A graph error before any sample: nothing loads, and the error is shown.
+    EXPECT_FALSE(Load(mono16, {}, 10000000, true));
+    EXPECT_THAT(messages.Texts(),
+                ElementsAre(::testing::StartsWith(L"WaitForCompletion() failed")));
+    messages.Clear();
+    source.Clear();
+
+    // More than the store can describe: refused as too long.
+    source.storeFrameLimit = 1000;
+    EXPECT_FALSE(Load(mono16, buffers));
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].caption, L"Sorry!");
+    EXPECT_THAT(messages.Texts()[0], ::testing::StartsWith(L"Sorry! This recording is too long"));
+    expectGone();
+    messages.Clear();
+    source.storeFrameLimit = 2000;
+    EXPECT_TRUE(Load(mono16, buffers));
+    EXPECT_EQ(source.sampleCount, 1200);
+    source.Clear();
+    EXPECT_EQ(MaxStoredFrames(1), 2147483647) << "the 32-bit sample count";
+    EXPECT_EQ(MaxStoredFrames(2), (4294967295 - 44) / 2) << "the 32-bit RIFF size";
+    EXPECT_EQ(MaxStoredFrames(8), (4294967295 - 44) / 8);
+
+    // A write that fails (the file size limit stands in for a full disk).
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool loaded = Load(mono16, buffers);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(loaded);
+    std::wstring expected =
+        L"WriteFile() failed with error 27: Cannot write to the temporary "
+        L"folder \"" +
+        WidenUtf8(TempFolder()) + L"\": " + WidenUtf8(std::strerror(EFBIG));
+    EXPECT_THAT(messages.Texts(), ElementsAre(expected));
+    expectGone();
 }
 
 TEST_F(SourceDataTest, PeaksFillBucketsAndStopAtTheEnd) {
