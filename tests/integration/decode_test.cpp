@@ -146,7 +146,18 @@ class DecodeTest : public ::testing::Test {
                RunTool({"sox", in("speech.wav"), "-c", "2", in("stereo.wav")}) &&
                RunTool({"sox", in("speech.wav"), "-c", "6", in("six.wav")}) &&
                RunTool({"lame", "--quiet", in("speech.wav"), in("mono.mp3")}) &&
-               RunTool({"lame", "--quiet", in("stereo.wav"), in("stereo.mp3")});
+               RunTool({"lame", "--quiet", in("stereo.wav"), in("stereo.mp3")}) &&
+               RunTool({"sox", in("speech.wav"), "-r", "16000", in("speech16k.wav")}) &&
+               RunTool({"lame", "--quiet", in("speech16k.wav"), in("mono16k.mp3")}) &&
+               Join({in("mono.mp3"), in("mono16k.mp3")}, in("joined.mp3"));
+    }
+    static bool Join(const std::vector<std::string>& parts, const std::string& whole) {
+        std::vector<std::uint8_t> bytes;
+        for (const auto& part : parts) {
+            auto more = ReadBytes(part);
+            bytes.insert(bytes.end(), more.begin(), more.end());
+        }
+        return WriteBytes(whole, bytes);
     }
 
     void SetUp() override {
@@ -321,6 +332,13 @@ TEST_F(DecodeTest, Mp3MonoAndStereoDecodeToSixteenBitsAtTheirOwnRate) {
         EXPECT_EQ(DisplayValues(source).size(), static_cast<std::size_t>(source.sampleCount));
         source.Clear();
     }
+}
+
+TEST_F(DecodeTest, Mp3WhoseRateChangesMidwayLoadsWholeAtItsFirstRate) {
+    ASSERT_NO_FATAL_FAILURE(ExpectLoadsSilently(Input("joined.mp3")));
+    EXPECT_EQ(source.sampleRate, 22050u);
+    const auto speechFrames = static_cast<std::int32_t>(Speech().size());
+    EXPECT_NEAR(source.sampleCount, 2 * speechFrames, 4 * 1152);
 }
 
 TEST_F(DecodeTest, PeaksOfADecodedFileFillTheHeightAtItsLoudestColumn) {
@@ -590,6 +608,19 @@ TEST_F(SourceGraphTest, AnErrorWhileDecodingEndsTheWaitWithTheDataSoFar) {
     ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
     EXPECT_EQ(code, media::EC_ERRORABORT);
     EXPECT_FALSE(GetLastErrorText().empty());
+}
+
+TEST_F(SourceGraphTest, AnErrorBeforeTheGraphRunsEndsTheWaitWithIt) {
+    ASSERT_NO_FATAL_FAILURE(AddSource(Input("speech.wav")));
+    GstElement* element = std::dynamic_pointer_cast<media::gst::GstFilter>(source)->Element();
+    GST_ELEMENT_ERROR(element, STREAM, DECODE, ("A broken frame."), (nullptr));
+    ASSERT_NO_FATAL_FAILURE(AddSink(NullRenderer()));
+    EXPECT_EQ(RunToTheEnd(), media::EC_ERRORABORT);
+    long code = 0;
+    std::intptr_t p1 = 0, p2 = 0;
+    ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(code, media::EC_ERRORABORT);
+    EXPECT_EQ(NarrowUtf8(GetLastErrorText()), "A broken frame.");
 }
 
 }  // namespace

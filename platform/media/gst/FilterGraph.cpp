@@ -429,11 +429,22 @@ HRESULT FilterGraph::ChangeState(GstState target) {
             return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
         playback_->BeforeStateChange(target);
     }
-    events_->ClearError();
-    events_->ResetEnd();
+    // A start keeps what the filters reported while the graph was stopped (a
+    // source failing on its own thread as it was added): the wait for the end
+    // must see it. Every other change starts afresh.
+    bool starting = from <= GST_STATE_READY && target > GST_STATE_READY;
+    if (!starting) {
+        events_->ClearError();
+        events_->ResetEnd();
+    }
     GstStateChangeReturn result = SetPipelineState(target);
     if (playback_)
         playback_->AfterStateChange(from, target, result);
+    // What a graph says on its way down is of no concern to its next start.
+    if (target <= GST_STATE_READY && result != GST_STATE_CHANGE_FAILURE) {
+        events_->ClearError();
+        events_->ResetEnd();
+    }
     switch (result) {
         case GST_STATE_CHANGE_FAILURE:
             return FailWithPipelineError(L"The graph could not change its state");

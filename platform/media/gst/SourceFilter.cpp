@@ -17,7 +17,9 @@ struct SourceFilter::Stream {
     std::mutex mutex;
     std::condition_variable changed;
     PadHandle output;         // the bin's ghost pad behind the pin "Output"
-    GstPad* audio = nullptr;  // the decoder's pad feeding it; not owned
+    PadHandle chain;          // the resampling chain's input
+    ElementHandle format;     // the chain's capsfilter: the first part's format
+    GstPad* audio = nullptr;  // the decoder's pad feeding the chain; not owned
     gulong holdProbe = 0;
     bool reachedData = false;
     bool noMorePads = false;
@@ -89,7 +91,14 @@ bool TakeAudioPad(const SharedStream& shared, GstPad* pad) {
     if (stream.audio)
         return false;
     stream.audio = pad;
-    gst_ghost_pad_set_target(GST_GHOST_PAD(stream.output.get()), pad);
+    // The whole file comes out in the format its first part has, so that a
+    // later change of rate (joined recordings) is resampled, not cut.
+    if (auto caps = CapsHandle::Adopt(gst_pad_get_current_caps(pad)))
+        g_object_set(stream.format.get(), "caps", caps.get(), nullptr);
+    if (gst_pad_link(pad, stream.chain.get()) != GST_PAD_LINK_OK) {
+        stream.audio = nullptr;
+        return false;
+    }
     // A pin already connected (a graph run again after a stop) has somewhere
     // for the data to go: nothing to hold back.
     if (!gst_pad_is_linked(stream.output.get())) {
@@ -127,10 +136,9 @@ void OnPadRemoved(GstElement*, GstPad* pad, gpointer data) {
     std::lock_guard lock(stream.mutex);
     if (pad != stream.audio)
         return;
-    // The probe goes with the pad.
+    // The probe and the link go with the pad.
     stream.audio = nullptr;
     stream.holdProbe = 0;
-    gst_ghost_pad_set_target(GST_GHOST_PAD(stream.output.get()), nullptr);
 }
 
 void OnNoMorePads(GstElement*, gpointer data) {
@@ -207,11 +215,25 @@ bool SourceFilter::Build(const std::string& path) {
     if (!AddToBin(file) || !AddToBin(decoder))
         return false;
     g_object_set(file.get(), "location", path.c_str(), nullptr);
-    if (!gst_element_link(file.get(), decoder.get())) {
+    // decoder ! audioconvert ! audioresample ! audioconvert ! capsfilter: with
+    // the format unchanged every step passes the samples through untouched (no
+    // dither on the way back to the file's width).
+    auto widen = MakeElement("audioconvert");
+    auto resample = MakeElement("audioresample");
+    auto narrow = MakeElement("audioconvert");
+    auto format = MakeElement("capsfilter");
+    if (!AddToBin(widen) || !AddToBin(resample) || !AddToBin(narrow) || !AddToBin(format))
+        return false;
+    g_object_set(narrow.get(), "dithering", 0, "noise-shaping", 0, nullptr);
+    if (!gst_element_link(file.get(), decoder.get()) ||
+        !gst_element_link_many(widen.get(), resample.get(), narrow.get(), format.get(), nullptr)) {
         Fail(E_FAIL, L"Cannot assemble the source filter");
         return false;
     }
-    stream_->output = PadHandle::RefSink(gst_ghost_pad_new_no_target("src", GST_PAD_SRC));
+    stream_->chain = PadHandle::Adopt(gst_element_get_static_pad(widen.get(), "sink"));
+    stream_->format = format;
+    auto formatOut = PadHandle::Adopt(gst_element_get_static_pad(format.get(), "src"));
+    stream_->output = PadHandle::RefSink(gst_ghost_pad_new("src", formatOut.get()));
     if (!stream_->output || !gst_element_add_pad(Element(), stream_->output.get())) {
         Fail(E_FAIL, L"Cannot assemble the source filter");
         return false;

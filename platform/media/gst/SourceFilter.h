@@ -1,6 +1,8 @@
 #pragma once
 // A file source for decoding: filesrc ! decodebin in a bin, with one output pin
-// "Output" carrying the file's first audio stream as raw audio. Any other stream
+// "Output" carrying the file's first audio stream as raw audio, all of it in the
+// format (rate, width, channels) of its first part: a file whose rate changes
+// midway is resampled from there on. Any other stream
 // of the file (video, a second audio track) ends in a discarding sink inside.
 //
 // Create reads the file up to its first decoded data before it returns, so the
