@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -448,6 +449,40 @@ TEST_F(PlaybackTest, StalledOutputIsRebuiltAndThePhrasePlaysToItsEnd) {
         audio_match::BestMatch(file, heard.samples, static_cast<std::size_t>(resumed - offset),
                                200 * kMs, resumed - 5 * kMs, resumed + 5 * kMs);
     EXPECT_GT(afterStall.score, 0.8) << "the phrase did not go on where it had stalled";
+}
+
+// A stop while the watchdog rebuilds a stalled output (here one that never
+// prerolls again) takes the lock at once and the output stays stopped.
+TEST(PlaybackWatchdog, StopWinsOverARebuildUnderWay) {
+    GError* error = nullptr;
+    auto pipeline =
+        media::gst::ElementHandle::RefSink(gst_parse_launch("appsrc ! fakesink name=sink", &error));
+    ASSERT_TRUE(pipeline) << (error ? error->message : "");
+    auto sink =
+        media::gst::ElementHandle::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    auto events = std::make_shared<media::gst::EventQueue>();
+    auto clock = std::make_shared<media::gst::StreamClock>(sink);
+    std::atomic<bool> rebuilding{false};
+    media::gst::OutputControl output{[] { return S_OK; }, [&] { rebuilding = true; }};
+    {
+        media::gst::Playback playback(pipeline.get(), events, clock, std::move(output),
+                                      10 * GST_SECOND);
+        clock->Follow();  // as if playing, with a position that never moves
+        auto giveUp = Clock::now() + 10s;
+        while (!rebuilding && Clock::now() < giveUp)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(rebuilding) << "the watchdog never rebuilt the output";
+        auto asked = Clock::now();
+        auto lock = playback.LockToStop();
+        // Generous: the rebuild's own wait for the output is 5 s.
+        EXPECT_TRUE(lock && Clock::now() - asked < 2s) << "the stop waited for the rebuild";
+        playback.BeforeStateChange(GST_STATE_NULL);
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    }
+    GstState state = GST_STATE_VOID_PENDING;
+    gst_element_get_state(pipeline.get(), &state, nullptr, 0);
+    EXPECT_EQ(state, GST_STATE_NULL);
+    EXPECT_FALSE(events->Pop(0ms)) << "a stop is no failure of the output";
 }
 
 // A server that goes away while the narrator plays: the error arrives as an

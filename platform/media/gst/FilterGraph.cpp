@@ -424,7 +424,7 @@ HRESULT FilterGraph::ChangeState(GstState target) {
     std::unique_lock<std::timed_mutex> lock;
     GstState from = TargetState();
     if (playback_) {
-        lock = playback_->Lock();
+        lock = target == GST_STATE_NULL ? playback_->LockToStop() : playback_->Lock();
         if (!lock)
             return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
         playback_->BeforeStateChange(target);
@@ -470,7 +470,7 @@ HRESULT FilterGraph::Stop() {
 HRESULT FilterGraph::Abort() {
     std::unique_lock<std::timed_mutex> lock;
     if (playback_) {
-        lock = playback_->Lock();
+        lock = playback_->LockToStop();
         if (!lock)
             return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
         playback_->BeforeStateChange(GST_STATE_NULL);

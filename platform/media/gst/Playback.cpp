@@ -21,10 +21,8 @@ constexpr GstClockTime kEndSlack = 2 * GST_MSECOND;
 
 std::atomic<std::uint64_t> rebuilds{0};
 
-bool Settle(GstElement* pipeline) {
-    return gst_element_get_state(pipeline, nullptr, nullptr, kSettleWait) ==
-           GST_STATE_CHANGE_SUCCESS;
-}
+// How often a rebuild waiting for the pipeline looks for a stop.
+constexpr GstClockTime kSettleSlice = 10 * GST_MSECOND;
 
 }  // namespace
 
@@ -49,6 +47,11 @@ Playback::Playback(GstElement* pipeline, std::shared_ptr<EventQueue> events,
 Playback::~Playback() = default;
 
 // ---- the graph's side ---------------------------------------------------------
+
+std::unique_lock<std::timed_mutex> Playback::LockToStop() {
+    stops_.fetch_add(1);
+    return std::unique_lock(control_, kStopWait);
+}
 
 void Playback::BeforeStateChange(GstState target) {
     if (target == GST_STATE_PLAYING)
@@ -185,33 +188,73 @@ void Playback::Rebuild(const StreamClock::Progress& stalled) {
     ++fruitlessRebuilds_;
     rebuiltAt_ = now.position;
     rebuilds.fetch_add(1);
-    if (!RestartOutput(now.position, now.stop))
+    if (!RestartOutput(now.position, now.stop, stops_.load()))
         clock_->Fail();
 }
 
-bool Playback::RestartOutput(GstClockTime from, GstClockTime stop) {
+// Waits for the pipeline in short slices; false when it failed, did not settle
+// within kSettleWait, or a stop was asked for meanwhile.
+bool Playback::SettleUnlessStopped(std::uint64_t stops) {
+    for (GstClockTime waited = 0; waited < kSettleWait; waited += kSettleSlice) {
+        if (stops_.load() != stops)
+            return false;
+        switch (gst_element_get_state(pipeline_, nullptr, nullptr, kSettleSlice)) {
+            case GST_STATE_CHANGE_ASYNC:
+                continue;
+            case GST_STATE_CHANGE_FAILURE:
+                return false;
+            default:
+                return stops_.load() == stops;
+        }
+    }
+    return false;
+}
+
+// A stop came while the output was being rebuilt: leave it stopped, as the
+// stop would, whether or not the stop could wait for this.
+void Playback::GiveUpForStop() {
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    stop_ = duration_;
+    clock_->Rewind(duration_);
+}
+
+// `stops` is the stop count when the rebuild began. True when the output plays
+// again or a stop ended the rebuild.
+bool Playback::RestartOutput(GstClockTime from, GstClockTime stop, std::uint64_t stops) {
+    auto stopped = [&] {
+        if (stops_.load() == stops)
+            return false;
+        GiveUpForStop();
+        return true;
+    };
+    auto fail = [this] {
+        Fail(E_FAIL, L"The audio output could not be restarted");
+        return false;
+    };
     clock_->Hold();
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     output_.forgetDevice();
-    if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
-        !Settle(pipeline_)) {
-        Fail(E_FAIL, L"The audio output could not be restarted");
-        return false;
-    }
+    if (stopped())
+        return true;
+    bool paused = gst_element_set_state(pipeline_, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE &&
+                  SettleUnlessStopped(stops);
+    if (stopped())
+        return true;
+    if (!paused)
+        return fail();
     clock_->BeginSegment(from, stop);
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
-                          static_cast<gint64>(from), GST_SEEK_TYPE_SET,
-                          static_cast<gint64>(stop)) ||
-        !Settle(pipeline_)) {
-        Fail(E_FAIL, L"The audio output could not be restarted");
-        return false;
-    }
+    bool sought =
+        gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                         static_cast<gint64>(from), GST_SEEK_TYPE_SET, static_cast<gint64>(stop)) &&
+        SettleUnlessStopped(stops);
+    if (stopped())
+        return true;
+    if (!sought)
+        return fail();
     clock_->Follow();
-    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        Fail(E_FAIL, L"The audio output could not be restarted");
-        return false;
-    }
+    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        return fail();
     return true;
 }
 

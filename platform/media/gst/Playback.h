@@ -18,6 +18,10 @@
 // the graph) for half a minute; it is reported as EC_ERRORABORT instead.
 // Nothing is logged.
 //
+// A stop always wins over a rebuild: LockToStop makes a rebuild under way give
+// up at its next step (leaving the output stopped) and waits for it at most
+// kStopWait, so the caller's Stop takes effect at once.
+//
 // Threads: the graph calls Lock, the state hooks and Seek on its own thread,
 // holding the lock around the pipeline change, so that a rebuild never
 // overlaps a Run, Pause, Stop or seek; Lock gives up after kControlWait rather
@@ -50,6 +54,7 @@ struct OutputControl {
 class Playback {
   public:
     static constexpr std::chrono::milliseconds kControlWait{5000};
+    static constexpr std::chrono::milliseconds kStopWait{200};
 
     // `duration` is the stream's length in nanoseconds, or GST_CLOCK_TIME_NONE.
     Playback(GstElement* pipeline, std::shared_ptr<EventQueue> events,
@@ -60,6 +65,8 @@ class Playback {
 
     // Owns the lock unless a rebuild held it for longer than kControlWait.
     std::unique_lock<std::timed_mutex> Lock() { return std::unique_lock(control_, kControlWait); }
+    // For a stop: a rebuild under way gives up, and the wait is at most kStopWait.
+    std::unique_lock<std::timed_mutex> LockToStop();
 
     // Around a state change of the pipeline, with the lock held.
     void BeforeStateChange(GstState target);
@@ -74,7 +81,9 @@ class Playback {
     void Watch(std::stop_token stop);
     void CheckProgress();
     void Rebuild(const StreamClock::Progress& stalled);
-    bool RestartOutput(GstClockTime from, GstClockTime stop);
+    bool RestartOutput(GstClockTime from, GstClockTime stop, std::uint64_t stops);
+    bool SettleUnlessStopped(std::uint64_t stops);
+    void GiveUpForStop();
     void Fail(HRESULT hr, const std::wstring& text);
     std::chrono::milliseconds StallLimit() const;
 
@@ -86,6 +95,8 @@ class Playback {
     GstClockTime stop_;  // of the span being played
 
     std::timed_mutex control_;
+    // Counts the stops asked for; a rebuild that sees it change gives up.
+    std::atomic<std::uint64_t> stops_{0};
     // Watchdog thread only.
     int fruitlessRebuilds_ = 0;
     GstClockTime rebuiltAt_ = GST_CLOCK_TIME_NONE;
