@@ -8,10 +8,9 @@
 // CoCreateInstance then gives:
 //   SystemDeviceEnum      ICreateDevEnum over the PulseAudio capture sources
 //   FilterGraph           IGraphBuilder (AddSourceFilter for any file GStreamer
-//                         decodes; RenderFile not yet), IMediaControl,
-//                         IMediaEventEx, IMediaEventSink, IMediaSeeking
-//                         (capabilities, duration, position; SetPositions not
-//                         yet; volume and clock not yet)
+//                         decodes, RenderFile for a WAV file), IMediaControl,
+//                         IMediaEventEx, IMediaEventSink, IMediaSeeking, and
+//                         once a file is rendered IBasicAudio and IGraphClock
 //   CaptureGraphBuilder2  ICaptureGraphBuilder2
 //   SampleGrabber         IBaseFilter, ISampleGrabber
 //   NullRenderer          IBaseFilter, IMediaFilter
