@@ -445,17 +445,18 @@ void View::SetScrollPosition(int position) {
 void View::SetCursorColumn(int column) {
     if (!created_ || !waveComponent_->HasColumns())
         return;
-    const bool inside = column >= 0 && column < waveComponent_->Width();
+    const bool inside = column >= 0 && column < waveComponent_->DrawingWidth();
     waveComponent_->SetCursorColumn(inside ? column : -1);
 }
 
 void View::SetSelectionColumns(int first, int last) {
     if (!created_ || !waveComponent_->HasColumns())
         return;
-    const int width = waveComponent_->Width();
+    const int width = waveComponent_->DrawingWidth();
     if (first < width && last >= 0) {
         const int shownFirst = std::max(first, 0);
-        const int shownLast = std::min(last, width - 1);
+        // The band covers columns first .. last - 1, so it may end at the last one.
+        const int shownLast = std::min(last, width);
         // A band narrower than two columns is never shown.
         if (shownLast - shownFirst >= 2) {
             waveComponent_->SetSelection(shownFirst, shownLast);

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPolygon>
+#include <algorithm>
 
 namespace {
 const QColor kField(255, 255, 255);
@@ -60,7 +61,7 @@ void VisualComponent::SetSelection(int first, int last) {
 int VisualComponent::HitTest(int x, int y) const {
     if (x < left_ || x > right_ || y < top_ || y > bottom_)
         return -1;
-    return x - left_;
+    return std::max(0, std::min(x - left_ - 1, DrawingWidth() - 1));
 }
 
 void VisualComponent::BuildBackBuffer() {

@@ -160,6 +160,15 @@ TEST_F(ViewTest, WaveformCursorAndSelectionInTheWindow) {
     const QImage cleared = Picture();
     EXPECT_EQ(cleared.pixel(40, 80), kWhite);
     EXPECT_EQ(cleared.pixel(31, 80), kWhite);
+
+    // A point maps to the column drawn under it; points on the frame to the
+    // nearest column inside it.
+    for (const auto& [x, drawnAt] : {std::pair(30, 31), std::pair(31, 31), std::pair(400, 400),
+                                     std::pair(669, 669), std::pair(670, 669)}) {
+        const POINTS point{static_cast<short>(x), 100};
+        view.SetCursorColumn(view.HitTestWaveform(&point));
+        EXPECT_EQ(RowsOf(Picture(), drawnAt, kRed), Range(60, 173)) << x;
+    }
 }
 
 TEST_F(ViewTest, SelectionNarrowerThanTwoColumnsOrOutsideIsNotShown) {
@@ -186,14 +195,16 @@ TEST_F(ViewTest, SelectionNarrowerThanTwoColumnsOrOutsideIsNotShown) {
     EXPECT_EQ(selection(10, 12), std::pair(10, 12));
     EXPECT_EQ(selection(-5, 50), std::pair(0, 50));
     EXPECT_EQ(selection(width, width + 10), std::pair(-1, -1));
-    // Clamped to 600 .. 640; the last shaded column lies on the right frame, black.
+    // Clamped to 600 .. 639: the band reaches the last column, not the frame.
     EXPECT_EQ(selection(600, 900), std::pair(600, 639));
+    EXPECT_EQ(selection(638, 900), std::pair(-1, -1));
     EXPECT_EQ(selection(-20, -1), std::pair(-1, -1));
 
-    view.SetCursorColumn(width);
+    // Only columns between the frame lines take the cursor.
+    view.SetCursorColumn(size.cx);
     EXPECT_EQ(view.GetCursorColumn(), -1);
-    view.SetCursorColumn(width - 1);
-    EXPECT_EQ(view.GetCursorColumn(), width - 1);
+    view.SetCursorColumn(size.cx - 1);
+    EXPECT_EQ(view.GetCursorColumn(), size.cx - 1);
 }
 
 TEST_F(ViewTest, CursorAndSelectionNeedAWaveform) {

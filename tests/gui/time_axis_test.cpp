@@ -156,7 +156,7 @@ TEST_F(TimelinePicture, TealStripWithTicksAndLabelsOverTheWaveformsTopRow) {
     timeline->GetDrawingSize(&size);
     EXPECT_EQ(size.cx, 641);
     EXPECT_EQ(size.cy, 20);  // rows 19 .. 40 less the frame
-    EXPECT_EQ(inner->HitTest(10, 19), 10);
+    EXPECT_EQ(inner->HitTest(10, 19), 9);
     EXPECT_EQ(inner->HitTest(10, 18), -1);
 
     const QImage image = Paint();
