@@ -411,15 +411,14 @@ void View::ResetWaveform(bool redraw) {
         Redraw();
 }
 
-void View::SetWaveform(short* columns, int count, double visibleStartSeconds,
+void View::SetWaveform(std::unique_ptr<short[]> columns, int count, double visibleStartSeconds,
                        double visibleSpanSeconds) {
-    if (!created_) {
-        delete[] columns;
+    if (!created_)
         return;
-    }
     waveComponent_->Reset();
-    waveComponent_->SetColumns(columns, count);
-    if (columns && count > 0) {
+    const bool shown = columns && count > 0;
+    waveComponent_->SetColumns(std::move(columns), count);
+    if (shown) {
         timelineComponent_->SetTimeRange(visibleStartSeconds, visibleSpanSeconds);
     } else {
         // Also releases an array handed in with no count.

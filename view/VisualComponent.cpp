@@ -48,9 +48,9 @@ void VisualComponent::Reset() {
     backBuffer_ = QImage();
 }
 
-void VisualComponent::SetColumns(short* columns, int count) {
-    columns_.reset(columns);
-    columnCount_ = columns ? count : 0;
+void VisualComponent::SetColumns(std::unique_ptr<short[]> columns, int count) {
+    columns_ = std::move(columns);
+    columnCount_ = columns_ ? count : 0;
 }
 
 void VisualComponent::SetSelection(int first, int last) {

@@ -19,9 +19,8 @@ class VisualComponent : public IVisualComponent {
     void GetDrawingSize(SIZE* size) override;
     void Reset() override;
 
-    // Takes ownership of columns (allocated with new[]): one peak half-height in
-    // pixels per column.
-    void SetColumns(short* columns, int count);
+    // One peak half-height in pixels per column.
+    void SetColumns(std::unique_ptr<short[]> columns, int count);
     bool HasColumns() const { return columns_ != nullptr; }
     // Columns between the frame lines: column i is drawn at x = left + 1 + i.
     int DrawingWidth() const { return width_ - 2; }

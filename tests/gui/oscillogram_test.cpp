@@ -20,15 +20,15 @@ const QRgb kTeal = qRgb(10, 110, 120);
 const QRgb kBackground = qRgb(212, 208, 200);
 const QRgb kHalfWhite = qRgb(127, 127, 127);
 
-short* Columns(std::initializer_list<short> values) {
-    auto* columns = new short[values.size()];
-    std::copy(values.begin(), values.end(), columns);
+std::unique_ptr<short[]> Columns(std::initializer_list<short> values) {
+    auto columns = std::make_unique<short[]>(values.size());
+    std::copy(values.begin(), values.end(), columns.get());
     return columns;
 }
 
-short* ConstantColumns(int count, short value) {
-    auto* columns = new short[count];
-    std::fill_n(columns, count, value);
+std::unique_ptr<short[]> ConstantColumns(int count, short value) {
+    auto columns = std::make_unique<short[]>(static_cast<std::size_t>(count));
+    std::fill_n(columns.get(), count, value);
     return columns;
 }
 
