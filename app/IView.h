@@ -2,6 +2,8 @@
 // What the presenter drives the main window through. Every operation is a thin,
 // synchronous command on the window; none keeps presenter state. Call on the UI
 // thread only.
+#include <memory>
+
 #include "Window.h"
 
 class IView {
@@ -26,9 +28,9 @@ class IView {
                                  int* filterIndex) = 0;
     virtual void Redraw() = 0;
     virtual void ResetWaveform(bool redraw) = 0;
-    // Takes ownership of columns (array new).
-    virtual void SetWaveform(short* columns, int count, double visibleStartSeconds,
-                             double visibleSpanSeconds) = 0;
+    // Takes the columns: count peak half-heights in pixels.
+    virtual void SetWaveform(std::unique_ptr<short[]> columns, int count,
+                             double visibleStartSeconds, double visibleSpanSeconds) = 0;
     virtual void SetScrollRange(int total, int position) = 0;
     virtual void SetScrollPosition(int position) = 0;
     virtual void SetCursorColumn(int column) = 0;

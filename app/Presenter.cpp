@@ -151,7 +151,7 @@ void Presenter::RefreshWaveform(bool redraw) {
     short* peaks = nullptr;
     double start = 0.0, span = 0.0;
     int count = source.GetPeaks(&peaks, size.cx, size.cy, &start, &span);
-    view->SetWaveform(peaks, count, start, span);
+    view->SetWaveform(std::unique_ptr<short[]>(peaks), count, start, span);
     view->SetCursorColumn(source.GetCursorPos());
     view->SetSelectionColumns(SampleToColumn(source.selectionStart),
                               SampleToColumn(source.selectionEnd));

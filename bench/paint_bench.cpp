@@ -17,8 +17,8 @@ namespace {
 constexpr int kWidth = 1920;
 constexpr int kHeight = 600;
 
-short* Columns(std::mt19937& random) {
-    auto* columns = new short[kWidth];
+std::unique_ptr<short[]> Columns(std::mt19937& random) {
+    auto columns = std::make_unique<short[]>(kWidth);
     for (int i = 0; i < kWidth; ++i)
         columns[i] = static_cast<short>(random() % (kHeight / 2));
     return columns;

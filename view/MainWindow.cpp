@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -39,10 +41,23 @@ bool OnlyLeftButton(const QMouseEvent* event) {
     return event->buttons() == Qt::LeftButton && (event->modifiers() & reported) == 0;
 }
 
+// Screen readers would take a plain top-level widget for a filler; this one is the
+// program's window, and its title is its name.
+QAccessibleInterface* AccessibleMainWindow(const QString&, QObject* object) {
+    if (auto* window = qobject_cast<MainWindow*>(object))
+        return new QAccessibleWidget(window, QAccessible::Window);
+    return nullptr;
+}
+
 }  // namespace
 
 MainWindow::MainWindow() {
     setObjectName(QStringLiteral("MainWindow"));
+    static const bool accessible = [] {
+        QAccessible::installFactory(AccessibleMainWindow);
+        return true;
+    }();
+    (void)accessible;
 }
 
 // No message this window handles uses its parameters.

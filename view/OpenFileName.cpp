@@ -1,6 +1,8 @@
 #include "OpenFileName.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <algorithm>
 #include <cwchar>
 
@@ -19,11 +21,35 @@ int RootLength(const wchar_t* path) {
     return 0;
 }
 
+// Takes any existing file whose name is typed or pasted in, also one that the
+// filter shown hides: in its existing-file mode Qt's own dialog keeps Open greyed
+// out for those. A name that is no existing file is refused with a message when
+// Open is pressed, as the Windows dialog does.
+class OpenDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        for (const QString& file : selectedFiles()) {
+            const QFileInfo info(file);
+            // A folder passes: the dialog goes into it.
+            if (!info.exists()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     QStringLiteral("%1\nFile not found.\nCheck the file name "
+                                                    "and try again.")
+                                         .arg(info.fileName()));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
 }  // namespace
 
 bool ShowOpenFileDialog(QWidget* parent, OpenFileRequest& request) {
-    QFileDialog dialog(parent, QStringLiteral("Open"), request.initialDir);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    OpenDialog dialog(parent, QStringLiteral("Open"), request.initialDir);
+    dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(request.nameFilters);
     if (request.filterIndex >= 0 && request.filterIndex < request.nameFilters.size()) {

@@ -23,7 +23,7 @@ struct OpenFileRequest {
 // false on cancel.
 using OpenDialogFunction = std::function<bool(QWidget* parent, OpenFileRequest& request)>;
 
-// The Qt file dialog: existing files only.
+// The file dialog: an existing file, shown by the chosen filter or typed in.
 bool ShowOpenFileDialog(QWidget* parent, OpenFileRequest& request);
 
 // filter: pairs of display text and pattern list ("*.mp3;*.mp2"), each ended by a

@@ -9,6 +9,7 @@ namespace {
 
 // Far beyond any recording, and small enough that the hours fit a long long.
 constexpr double kLongestTime = 1e15;
+constexpr double kHundredth = 0.01;
 
 // Truncation toward zero, held far enough inside the int range that the tick
 // arithmetic cannot overflow.
@@ -26,14 +27,17 @@ std::wstring FormatTime(double t, bool hundredths) {
         return std::wstring();
     std::wstring text = t < 0 ? L"-" : L"";
     t = std::min(std::fabs(t), kLongestTime);
-    const auto h = static_cast<long long>(t / 3600.0);
-    double r = t - static_cast<double>(h) * 3600.0;
-    const int m = static_cast<int>(r / 60.0);
-    r -= m * 60.0;
-    const int s = static_cast<int>(r);
+    // Truncated in whole units of the last field; a label time held a rounding error
+    // short of its hundredth (0.29 s as 0.28999...) still reads as that hundredth.
+    const double scale = hundredths ? 100.0 : 1.0;
+    const auto units = static_cast<long long>(t * scale + 1e-6);
+    const long long seconds = hundredths ? units / 100 : units;
+    const long long h = seconds / 3600;
+    const int m = static_cast<int>(seconds / 60 % 60);
+    const int s = static_cast<int>(seconds % 60);
     wchar_t buffer[40];
     if (hundredths) {
-        const int c = static_cast<int>((r - s) * 100.0);
+        const int c = static_cast<int>(units % 100);
         std::swprintf(buffer, std::size(buffer), L"%.2lld:%.2d:%.2d,%2d", h, m, s, c);
     } else {
         std::swprintf(buffer, std::size(buffer), L"%.2lld:%.2d:%.2d", h, m, s);
@@ -49,9 +53,11 @@ std::vector<TimeTick> ComputeTimeTicks(double startSeconds, double spanSeconds, 
         return ticks;
     }
     const double secondsPerPixel = spanSeconds / spanPixels;
-    // One label per two label widths.
-    const double interval = 2.0 * labelWidth8 * secondsPerPixel;
-    const bool hundredths = interval < 1.0;
+    // One label per two label widths, but never closer than the hundredths the
+    // labels show, or neighbours would read the same.
+    const double labelSpacing = 2.0 * labelWidth8 * secondsPerPixel;
+    const bool hundredths = labelSpacing < 1.0;
+    const double interval = std::max(labelSpacing, kHundredth);
     const int half = (hundredths ? labelWidth11 : labelWidth8) / 2;
     const auto column = [&](double t) {
         return TruncToColumn((t - startSeconds) / secondsPerPixel) + 1;

@@ -22,9 +22,10 @@ struct TimeTick {
 // startSeconds across spanPixels pixels. labelWidth8 and labelWidth11 are the text
 // widths of "00:00:00" and "00:00:00,00". Labels stand two label widths apart at
 // whole multiples of that interval, the first at or before the left edge (it may
-// lie left of the strip); an interval below one second shows hundredths. Each label
-// sits one pixel right of its time's offset, over the waveform column showing that
-// time (the waveform's columns start inside its one-pixel frame). Empty when there
-// is no span or nothing to measure with.
+// lie left of the strip); an interval below one second shows hundredths, and one
+// below a hundredth is widened to a hundredth so that no two labels read the same.
+// Each label sits one pixel right of its time's offset, over the waveform column
+// showing that time (the waveform's columns start inside its one-pixel frame).
+// Empty when there is no span or nothing to measure with.
 std::vector<TimeTick> ComputeTimeTicks(double startSeconds, double spanSeconds, int stripWidth,
                                        int spanPixels, int labelWidth8, int labelWidth11);

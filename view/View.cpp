@@ -30,7 +30,6 @@ IPresenter* thePresenter = nullptr;
 
 namespace {
 
-constexpr int kVolumeMax = 100;
 // The chain's rectangle until the first layout.
 constexpr int kInitialRight = 300;
 constexpr int kInitialBottom = 100;
@@ -65,9 +64,9 @@ IconButton* MakeButton(QWidget* parent, const char* objectName, const char* pict
     return button;
 }
 
-// Vertical, 0..100, the minimum at the top: the view stores 100 - volume, so the
-// loudest setting is at the top and keys and wheel move the thumb the way they
-// point.
+// Vertical, 0..100, the loudest at the top. The position is the volume itself, so
+// screen readers announce and set what the learner hears; keys and wheel move the
+// thumb the way they point.
 QSlider* MakeTrackbar(QWidget* parent, const char* objectName, const char* label, int x) {
     auto* trackbar = new QSlider(Qt::Vertical, parent);
     Name(trackbar, objectName, QLatin1String(label));
@@ -75,11 +74,8 @@ QSlider* MakeTrackbar(QWidget* parent, const char* objectName, const char* label
     trackbar->setRange(SourceViewDecorator::kTrackbarMin, SourceViewDecorator::kTrackbarMax);
     trackbar->setPageStep(10);
     trackbar->setSingleStep(1);
-    trackbar->setInvertedAppearance(true);
-    trackbar->setInvertedControls(true);
     trackbar->setTickPosition(QSlider::NoTicks);
-    // Styles fill the groove from the minimum, here the loud end, which would read
-    // backwards; a volume trackbar's channel stays plain.
+    // The channel stays plain: the thumb alone shows the volume.
     QPalette palette = trackbar->palette();
     palette.setColor(QPalette::Highlight, palette.color(QPalette::Button));
     trackbar->setPalette(palette);
@@ -415,15 +411,14 @@ void View::ResetWaveform(bool redraw) {
         Redraw();
 }
 
-void View::SetWaveform(short* columns, int count, double visibleStartSeconds,
+void View::SetWaveform(std::unique_ptr<short[]> columns, int count, double visibleStartSeconds,
                        double visibleSpanSeconds) {
-    if (!created_) {
-        delete[] columns;
+    if (!created_)
         return;
-    }
     waveComponent_->Reset();
-    waveComponent_->SetColumns(columns, count);
-    if (columns && count > 0) {
+    const bool shown = columns && count > 0;
+    waveComponent_->SetColumns(std::move(columns), count);
+    if (shown) {
         timelineComponent_->SetTimeRange(visibleStartSeconds, visibleSpanSeconds);
     } else {
         // Also releases an array handed in with no count.
@@ -445,17 +440,18 @@ void View::SetScrollPosition(int position) {
 void View::SetCursorColumn(int column) {
     if (!created_ || !waveComponent_->HasColumns())
         return;
-    const bool inside = column >= 0 && column < waveComponent_->Width();
+    const bool inside = column >= 0 && column < waveComponent_->DrawingWidth();
     waveComponent_->SetCursorColumn(inside ? column : -1);
 }
 
 void View::SetSelectionColumns(int first, int last) {
     if (!created_ || !waveComponent_->HasColumns())
         return;
-    const int width = waveComponent_->Width();
+    const int width = waveComponent_->DrawingWidth();
     if (first < width && last >= 0) {
         const int shownFirst = std::max(first, 0);
-        const int shownLast = std::min(last, width - 1);
+        // The band covers columns first .. last - 1, so it may end at the last one.
+        const int shownLast = std::min(last, width);
         // A band narrower than two columns is never shown.
         if (shownLast - shownFirst >= 2) {
             waveComponent_->SetSelection(shownFirst, shownLast);
@@ -600,22 +596,22 @@ void View::SetMicVolumePos(int value) {
     if (!created_)
         return;
     const QSignalBlocker quiet(controls_.micVolumeTrackbar);
-    controls_.micVolumeTrackbar->setValue(kVolumeMax - value);
+    controls_.micVolumeTrackbar->setValue(value);
 }
 
 void View::SetSpeakerVolumePos(int value) {
     if (!created_)
         return;
     const QSignalBlocker quiet(controls_.speakerVolumeTrackbar);
-    controls_.speakerVolumeTrackbar->setValue(kVolumeMax - value);
+    controls_.speakerVolumeTrackbar->setValue(value);
 }
 
 int View::GetMicVolumePos() {
-    return created_ ? kVolumeMax - controls_.micVolumeTrackbar->value() : 0;
+    return created_ ? controls_.micVolumeTrackbar->value() : 0;
 }
 
 int View::GetSpeakerVolumePos() {
-    return created_ ? kVolumeMax - controls_.speakerVolumeTrackbar->value() : 0;
+    return created_ ? controls_.speakerVolumeTrackbar->value() : 0;
 }
 
 void View::EnableControls(bool enable) {

@@ -65,7 +65,7 @@ class View : public IView {
                          int* filterIndex) override;
     void Redraw() override;
     void ResetWaveform(bool redraw) override;
-    void SetWaveform(short* columns, int count, double visibleStartSeconds,
+    void SetWaveform(std::unique_ptr<short[]> columns, int count, double visibleStartSeconds,
                      double visibleSpanSeconds) override;
     void SetScrollRange(int total, int position) override;
     void SetScrollPosition(int position) override;

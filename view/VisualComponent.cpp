@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPolygon>
+#include <algorithm>
 
 namespace {
 const QColor kField(255, 255, 255);
@@ -47,9 +48,9 @@ void VisualComponent::Reset() {
     backBuffer_ = QImage();
 }
 
-void VisualComponent::SetColumns(short* columns, int count) {
-    columns_.reset(columns);
-    columnCount_ = columns ? count : 0;
+void VisualComponent::SetColumns(std::unique_ptr<short[]> columns, int count) {
+    columns_ = std::move(columns);
+    columnCount_ = columns_ ? count : 0;
 }
 
 void VisualComponent::SetSelection(int first, int last) {
@@ -60,7 +61,7 @@ void VisualComponent::SetSelection(int first, int last) {
 int VisualComponent::HitTest(int x, int y) const {
     if (x < left_ || x > right_ || y < top_ || y > bottom_)
         return -1;
-    return x - left_;
+    return std::max(0, std::min(x - left_ - 1, DrawingWidth() - 1));
 }
 
 void VisualComponent::BuildBackBuffer() {

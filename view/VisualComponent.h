@@ -19,12 +19,11 @@ class VisualComponent : public IVisualComponent {
     void GetDrawingSize(SIZE* size) override;
     void Reset() override;
 
-    // Takes ownership of columns (allocated with new[]): one peak half-height in
-    // pixels per column.
-    void SetColumns(short* columns, int count);
+    // One peak half-height in pixels per column.
+    void SetColumns(std::unique_ptr<short[]> columns, int count);
     bool HasColumns() const { return columns_ != nullptr; }
-    // Pixel width of the rectangle, frame included.
-    int Width() const { return width_; }
+    // Columns between the frame lines: column i is drawn at x = left + 1 + i.
+    int DrawingWidth() const { return width_ - 2; }
 
     int CursorColumn() const { return cursorColumn_; }
     void SetCursorColumn(int column) { cursorColumn_ = column; }
@@ -32,7 +31,8 @@ class VisualComponent : public IVisualComponent {
     int SelectionLast() const { return selectionLast_; }
     void SetSelection(int first, int last);
 
-    // Column under a client point (edges included), -1 outside.
+    // Column drawn at a client point, -1 outside the rectangle. A point on the
+    // frame (edges are included) gives the nearest column inside it.
     int HitTest(int x, int y) const;
 
   private:

@@ -20,15 +20,15 @@ const QRgb kTeal = qRgb(10, 110, 120);
 const QRgb kBackground = qRgb(212, 208, 200);
 const QRgb kHalfWhite = qRgb(127, 127, 127);
 
-short* Columns(std::initializer_list<short> values) {
-    auto* columns = new short[values.size()];
-    std::copy(values.begin(), values.end(), columns);
+std::unique_ptr<short[]> Columns(std::initializer_list<short> values) {
+    auto columns = std::make_unique<short[]>(values.size());
+    std::copy(values.begin(), values.end(), columns.get());
     return columns;
 }
 
-short* ConstantColumns(int count, short value) {
-    auto* columns = new short[count];
-    std::fill_n(columns, count, value);
+std::unique_ptr<short[]> ConstantColumns(int count, short value) {
+    auto columns = std::make_unique<short[]>(static_cast<std::size_t>(count));
+    std::fill_n(columns.get(), count, value);
     return columns;
 }
 
@@ -160,6 +160,15 @@ TEST_F(ViewTest, WaveformCursorAndSelectionInTheWindow) {
     const QImage cleared = Picture();
     EXPECT_EQ(cleared.pixel(40, 80), kWhite);
     EXPECT_EQ(cleared.pixel(31, 80), kWhite);
+
+    // A point maps to the column drawn under it; points on the frame to the
+    // nearest column inside it.
+    for (const auto& [x, drawnAt] : {std::pair(30, 31), std::pair(31, 31), std::pair(400, 400),
+                                     std::pair(669, 669), std::pair(670, 669)}) {
+        const POINTS point{static_cast<short>(x), 100};
+        view.SetCursorColumn(view.HitTestWaveform(&point));
+        EXPECT_EQ(RowsOf(Picture(), drawnAt, kRed), Range(60, 173)) << x;
+    }
 }
 
 TEST_F(ViewTest, SelectionNarrowerThanTwoColumnsOrOutsideIsNotShown) {
@@ -186,14 +195,16 @@ TEST_F(ViewTest, SelectionNarrowerThanTwoColumnsOrOutsideIsNotShown) {
     EXPECT_EQ(selection(10, 12), std::pair(10, 12));
     EXPECT_EQ(selection(-5, 50), std::pair(0, 50));
     EXPECT_EQ(selection(width, width + 10), std::pair(-1, -1));
-    // Clamped to 600 .. 640; the last shaded column lies on the right frame, black.
+    // Clamped to 600 .. 639: the band reaches the last column, not the frame.
     EXPECT_EQ(selection(600, 900), std::pair(600, 639));
+    EXPECT_EQ(selection(638, 900), std::pair(-1, -1));
     EXPECT_EQ(selection(-20, -1), std::pair(-1, -1));
 
-    view.SetCursorColumn(width);
+    // Only columns between the frame lines take the cursor.
+    view.SetCursorColumn(size.cx);
     EXPECT_EQ(view.GetCursorColumn(), -1);
-    view.SetCursorColumn(width - 1);
-    EXPECT_EQ(view.GetCursorColumn(), width - 1);
+    view.SetCursorColumn(size.cx - 1);
+    EXPECT_EQ(view.GetCursorColumn(), size.cx - 1);
 }
 
 TEST_F(ViewTest, CursorAndSelectionNeedAWaveform) {

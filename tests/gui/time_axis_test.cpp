@@ -29,6 +29,7 @@ TEST(TimeLabels, FieldsAreTruncatedAndHundredthsPaddedWithASpace) {
         {0.0, false, L"00:00:00"},
         {0.0, true, L"00:00:00, 0"},
         {1.05, true, L"00:00:01, 5"},
+        {0.29, true, L"00:00:00,29"},  // held as 0.28999...
         {59.999, true, L"00:00:59,99"},
         {59.999, false, L"00:00:59"},
         {3723.25, true, L"01:02:03,25"},
@@ -76,6 +77,9 @@ TEST(TimeTicks, LabelsTwoLabelWidthsApartWithFourMinorTicksBetween) {
          L"11: 1/-15 \"00:00:00\" [13 26 39 52] 65/49 \"00:00:01\" 129/113 \"00:00:02\""},
         {"interval 0.97 s: hundredths", 0.0, 10.0, 31, 44,
          L"11: 1/-21 \"00:00:00, 0\" [13 25 38 50] 63/41 \"00:00:00,96\" 125/103 \"00:00:01,93\""},
+        {"interval below a hundredth: widened to one", 0.28, 640 / 16384.0, 50, 70,
+         L"5: 1/-34 \"00:00:00,28\" [33 66 98 131] 164/129 \"00:00:00,29\" 328/293 "
+         L"\"00:00:00,30\""},
         {"start mid-interval: the first label left of the strip, minor ticks inside", 2.5, 10.0, 32,
          44, L"11: -31/-47 \"00:00:02\" [-19 -6 7 20] 33/17 \"00:00:03\" 97/81 \"00:00:04\""},
         {"100 hours", 359999.5, 10.0, 32, 44,
@@ -156,7 +160,7 @@ TEST_F(TimelinePicture, TealStripWithTicksAndLabelsOverTheWaveformsTopRow) {
     timeline->GetDrawingSize(&size);
     EXPECT_EQ(size.cx, 641);
     EXPECT_EQ(size.cy, 20);  // rows 19 .. 40 less the frame
-    EXPECT_EQ(inner->HitTest(10, 19), 10);
+    EXPECT_EQ(inner->HitTest(10, 19), 9);
     EXPECT_EQ(inner->HitTest(10, 18), -1);
 
     const QImage image = Paint();

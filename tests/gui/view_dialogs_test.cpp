@@ -1,7 +1,14 @@
 // The "Loading..." window, the Open dialog and the message boxes.
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
 #include <cwchar>
@@ -233,6 +240,43 @@ class BoxAnswerer {
   private:
     QTimer timer_;
 };
+
+TEST(OpenFileDialog, TakesAnExistingFileTypedInThatTheFilterHidesAndRefusesAMissingOne) {
+    QTemporaryDir folder;
+    const QString wave = folder.filePath(QStringLiteral("lesson.wav"));
+    QFile(wave).open(QIODevice::WriteOnly);
+    QFile(folder.filePath(QStringLiteral("lesson.mp3"))).open(QIODevice::WriteOnly);
+    OpenFileRequest request;
+    request.initialDir = folder.path();
+    request.nameFilters = {QStringLiteral("Audio Files (*.mp3)"),
+                           QStringLiteral("Wave Files (*.wav)")};
+    BoxAnswerer answerer;
+    bool openEnabled = false;
+    bool stayedForMissing = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        // Once the folder is read, the filter hides the wave file.
+        auto* list = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) == 1; }));
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QPushButton* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+        name->setText(folder.filePath(QStringLiteral("missing.wav")));
+        open->click();
+        stayedForMissing = dialog->isVisible();
+        name->setText(wave);
+        openEnabled = open->isEnabled();
+        open->click();
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    EXPECT_TRUE(ShowOpenFileDialog(nullptr, request));
+    EXPECT_TRUE(stayedForMissing);
+    EXPECT_TRUE(openEnabled);
+    EXPECT_EQ(request.fileName, wave);
+    EXPECT_EQ(request.filterIndex, 0);  // the filter shown, not the file's type
+}
 
 TEST(QtMessageBoxes, ABoxRaisedOnAnotherThreadIsShownOnTheUiThreadAndWaitedFor) {
     InstallQtMessageBoxes();

@@ -1,5 +1,6 @@
 // The main window: creation through the presenter, the controls it starts with,
 // the layout numbers at two sizes, placement and closing.
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
@@ -27,6 +28,10 @@ void ExpectGeometry(QWidget* window, const std::vector<Expected>& expected) {
 
 TEST_F(ViewTest, StartsWithTitleMinimumSizeAndItsControls) {
     EXPECT_EQ(Window()->windowTitle(), QStringLiteral("Sayalike v1.3"));
+    // Screen readers see the application's window under its title.
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(Window());
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Sayalike v1.3"));
     EXPECT_FALSE(Window()->windowIcon().isNull());
     EXPECT_EQ(Window()->minimumSize(), QSize(544, 400));
     EXPECT_EQ(view.GetWindowHandle(), dynamic_cast<IWindow*>(Window()));

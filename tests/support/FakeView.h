@@ -76,8 +76,7 @@ class FakeView : public IView {
     }
     void Redraw() override { Log("Redraw"); }
     void ResetWaveform(bool redraw) override { Log("ResetWaveform " + B(redraw)); }
-    void SetWaveform(short* columns, int count, double, double) override {
-        delete[] columns;
+    void SetWaveform(std::unique_ptr<short[]>, int count, double, double) override {
         waveformCount = count;
         Log("SetWaveform " + std::to_string(count));
     }
