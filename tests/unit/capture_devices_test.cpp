@@ -85,14 +85,19 @@ TEST_F(MonikerListTest, LongPinNamesAreCutTo127Characters) {
     EXPECT_EQ(list.m_InputPinNames[0], std::wstring(127, L'x'));
 }
 
-TEST_F(MonikerListTest, AutomaticGainKeepsTheLevelWhereTheDeviceRefusesIt) {
-    media->devices = {Device(L"A", {{L"Plain"}}), Device(L"B", {{L"Agc", true, S_OK, true}})};
+TEST_F(MonikerListTest, LevelIsKeptWhereTheDeviceRefusesAutomaticGainOrItsReadBack) {
+    media->devices = {Device(L"A", {{L"Plain"}}), Device(L"B", {{L"Agc", true, S_OK, true}}),
+                      Device(L"C", {{L"Unreadable", true, S_OK, false, false}})};
     MonikerList list;
     list.EnumFilters();
     list.SetMonikerIndex(0);
     list.ActivateInputPin(0);
     list.ApplyAutomaticGain();
     EXPECT_DOUBLE_EQ(list.m_MixLevel, 0.5);
+    list.SetMonikerIndex(2);
+    list.ActivateInputPin(0);
+    list.ApplyAutomaticGain();
+    EXPECT_DOUBLE_EQ(list.m_MixLevel, 0.5) << "a failed read-back must not mute the next pin";
     list.SetMonikerIndex(1);
     list.ActivateInputPin(0);
     list.ApplyAutomaticGain();

@@ -71,6 +71,8 @@ class ScriptedMixerPin : public ScriptedPin, public IAMAudioInputMixer {
     HRESULT get_MixLevel(double* level) override {
         if (!level)
             return E_POINTER;
+        if (!script_.levelReadable)
+            return Fail(E_FAIL);
         *level = media_->MixerRef(device_, index_).level;
         return S_OK;
     }
