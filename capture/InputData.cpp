@@ -216,6 +216,12 @@ bool InputData::WaitForState(const std::shared_ptr<IMediaControl>& control, Filt
 HRESULT InputData::StartCapturing(HWND window) {
     if (m_CaptureState != CAPTURE_READY)
         return E_FAIL;
+    if (!m_MonikerList.Filter()) {
+        SetLastError(static_cast<std::uint32_t>(E_FAIL),
+                     L"No input device is in use; choose one in the list");
+        ShowError(L"Recording");
+        return E_FAIL;
+    }
     HRESULT hr = FillWavParamField();
     if (FAILED(hr)) {
         ShowError(L"FillWavParamField()\n");
@@ -350,30 +356,54 @@ HRESULT InputData::SetInputDevice(std::int32_t index) {
     HRESULT hr = StopAndAbortCapture();
     if (FAILED(hr))
         return hr;
-    hr = pGB->RemoveFilter(m_MonikerList.Filter());
-    if (FAILED(hr)) {
-        ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
-        return hr;
+    // After a switch that failed there is no capture filter left to remove.
+    if (m_MonikerList.Filter()) {
+        hr = pGB->RemoveFilter(m_MonikerList.Filter());
+        if (FAILED(hr)) {
+            ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
+            return hr;
+        }
     }
-    hr = index < 0 ? E_INVALIDARG : m_MonikerList.SetMonikerIndex(index);
+    std::int32_t previous = m_MonikerList.m_nCurrent;
+    std::int32_t previousPin = m_MonikerList.m_nActivePin;
+    hr = AttachInputDevice(index, true);
     if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.SetMonikerIndex(ind)\n");
-        return hr;
+        // Record on from the device that worked, and let the list name the
+        // device actually in use (none when that one fails now as well).
+        if (previous >= 0 && SUCCEEDED(AttachInputDevice(previous, false))) {
+            if (previousPin > 0)
+                m_MonikerList.ActivateInputPin(previousPin);
+        } else {
+            m_MonikerList.m_nCurrent = -1;
+        }
     }
+    return hr;
+}
+
+// Binds the device and puts its filter into the graph before the grabber. On
+// failure nothing of it is left bound or in the graph.
+HRESULT InputData::AttachInputDevice(std::int32_t index, bool report) {
+    auto fail = [&](HRESULT hr, const wchar_t* label) {
+        if (report)
+            ShowError(label);
+        m_MonikerList.ReleaseFilter();
+        return hr;
+    };
+    HRESULT hr = index < 0 ? E_INVALIDARG : m_MonikerList.SetMonikerIndex(index);
+    if (FAILED(hr))
+        return fail(hr, L"m_MonikerList.SetMonikerIndex(ind)\n");
     hr = m_MonikerList.ActivateInputPin(0);
-    if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.ActivateInputPin(0)\n");
-        return hr;
-    }
+    if (FAILED(hr))
+        return fail(hr, L"m_MonikerList.ActivateInputPin(0)\n");
     auto filter = m_MonikerList.Filter();
     hr = pGB->AddFilter(filter, INPUT_DEVICE_NAME);
-    if (FAILED(hr)) {
-        ShowError(L"pGB->AddFilter(pFilter, INPUT_DEVICE_NAME)\n");
-        return hr;
-    }
-    hr = ConnectFilters(pGB, filter, pGrabberF, PinErrors::Report);
     if (FAILED(hr))
-        ShowError(L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
+        return fail(hr, L"pGB->AddFilter(pFilter, INPUT_DEVICE_NAME)\n");
+    hr = ConnectFilters(pGB, filter, pGrabberF, PinErrors::Report);
+    if (FAILED(hr)) {
+        fail(hr, L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
+        pGB->RemoveFilter(filter);
+    }
     return hr;
 }
 

@@ -114,6 +114,33 @@ TEST_F(MonikerListTest, PinWithoutMixerFailsStartUpWithItsReport) {
     EXPECT_THAT(texts[0], StartsWith(L"m_MonikerList.ActivateInputPin(0)\n failed with error "));
 }
 
+TEST_F(MonikerListTest, FailedSwitchKeepsTheDeviceInUseAndLaterSwitchesRecover) {
+    media->devices = {Device(L"A", {{L"One"}, {L"Two"}}), Device(L"B")};
+    media->devices[1].bindObjectResult = E_FAIL;
+    InputData input;
+    ASSERT_TRUE(CreateTempFiles(input));
+    ASSERT_EQ(input.InitCapture(), S_OK);
+    input.m_CaptureState = CAPTURE_READY;
+    ASSERT_EQ(input.SetInputPin(1), S_OK);
+    EXPECT_TRUE(FAILED(input.SetInputDevice(1)));
+    EXPECT_EQ(input.m_MonikerList.m_nCurrent, 0) << "the name saved is the device recording";
+    EXPECT_EQ(input.m_MonikerList.m_nActivePin, 1);
+    EXPECT_EQ(input.StartCapturing(nullptr), S_OK);
+    EXPECT_EQ(input.StopCapturing(), S_OK);
+
+    media->devices[0].bindObjectResult = E_FAIL;
+    EXPECT_TRUE(FAILED(input.SetInputDevice(1)));
+    EXPECT_EQ(input.m_MonikerList.m_nCurrent, -1) << "neither device binds: none is in use";
+    messages.Clear();
+    EXPECT_EQ(input.StartCapturing(nullptr), E_FAIL);
+    EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(L"Recording failed with error")));
+
+    media->devices[1].bindObjectResult = S_OK;
+    EXPECT_EQ(input.SetInputDevice(1), S_OK);
+    EXPECT_EQ(input.m_MonikerList.m_nCurrent, 1);
+    EXPECT_EQ(input.StartCapturing(nullptr), S_OK);
+}
+
 TEST_F(MonikerListTest, RemoveAllEmptiesTheList) {
     media->devices = {Device(L"A"), Device(L"B")};
     MonikerList list;
