@@ -231,8 +231,19 @@ HRESULT InputData::StartCapturing(HWND window) {
     Clear();
     if (!CreateTempFiles(*this))
         return E_FAIL;
+    // The graph is stopped: whatever is still queued belongs to an earlier take
+    // (an end of speech that came after a Pause) and would end this one.
+    DropCaptureEvents();
     std::uint32_t started = GetTickCount();
     hr = pMC->Run();
+    if (FAILED(hr)) {
+        // A device or server that refuses the start does not come round by
+        // waiting: say so at once, naming the device.
+        ReportRecordingFailure();
+        pMC->Stop();
+        m_CaptureState = CAPTURE_READY;
+        return hr;
+    }
     if (hr == S_OK) {
         m_CaptureState = CAPTURE_ARMED;
         hr = pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0);
@@ -242,14 +253,34 @@ HRESULT InputData::StartCapturing(HWND window) {
         }
         return hr;
     }
-    if (WaitForState(pMC, FilterState::Running, started, kStartTimeoutMs) &&
-        pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0) == S_OK) {
+    if (!WaitForState(pMC, FilterState::Running, started, kStartTimeoutMs)) {
+        SetLastError(static_cast<std::uint32_t>(VFW_E_TIMEOUT),
+                     L"The input device did not start within " +
+                         std::to_wstring(kStartTimeoutMs / 1000) + L" s");
+        ReportRecordingFailure();
+    } else if (pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0) == S_OK) {
         m_CaptureState = CAPTURE_ARMED;
         return S_OK;
     }
     pMC->Stop();
     m_CaptureState = CAPTURE_READY;
     return E_FAIL;
+}
+
+void InputData::ReportRecordingFailure() const {
+    const MonikerList& devices = m_MonikerList;
+    std::wstring label = L"Recording";
+    if (devices.m_nCurrent >= 0 && devices.m_nCurrent < devices.m_nCount)
+        label +=
+            L" from \"" + devices.m_Names[static_cast<std::size_t>(devices.m_nCurrent)] + L"\"";
+    ShowError(label.c_str());
+}
+
+void InputData::DropCaptureEvents() {
+    long code = 0;
+    std::intptr_t p1 = 0, p2 = 0;
+    while (pME->GetEvent(&code, &p1, &p2, 0) == S_OK)
+        pME->FreeEventParams(code, p1, p2);
 }
 
 void InputData::Notify(long code, std::intptr_t param1) {
