@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -337,31 +336,23 @@ std::optional<std::string> ModuleOfMicrophone3() {
     return std::nullopt;
 }
 
-// The field of `pactl list short KIND` lines whose field `match` equals `value`.
-std::optional<std::string> PactlField(const std::string& kind, int match, const std::string& value,
-                                      int wanted) {
-    auto listing = server->Pactl("list short " + kind);
-    std::istringstream lines(listing.value_or(""));
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::vector<std::string> fields;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, '\t');)
-            fields.push_back(cell);
-        if (static_cast<int>(fields.size()) > std::max(match, wanted) && fields[match] == value)
-            return fields[wanted];
-    }
-    return std::nullopt;
+// The index on the `pactl list short KIND` line whose second field is `second`.
+std::string IndexWhere(const std::string& kind, const std::string& second) {
+    std::istringstream lines(server->Pactl("list short " + kind).value_or(""));
+    for (std::string index, field, rest; std::getline(lines, index, '\t') &&
+                                         std::getline(lines, field, '\t') &&
+                                         std::getline(lines, rest);)
+        if (field == second)
+            return index;
+    return "none";
 }
 
 TEST_F(CaptureTest, DeviceMovedOrGoneEndsTheRecordingSayingWhich) {
     ASSERT_EQ(input.SetInputDevice(2), S_OK) << Shown();
     ASSERT_NO_FATAL_FAILURE(StartRecording());
     // Moved to another microphone in the sound settings, the device staying.
-    auto mic3 = PactlField("sources", 1, "test_mic3", 0);
-    auto recording = mic3 ? PactlField("source-outputs", 1, *mic3, 0) : std::nullopt;
-    ASSERT_TRUE(recording) << "the recording's stream is not on test_mic3";
-    ASSERT_TRUE(server->Pactl("move-source-output " + *recording + " test_mic1"));
+    auto recording = IndexWhere("source-outputs", IndexWhere("sources", "test_mic3"));
+    ASSERT_TRUE(server->Pactl("move-source-output " + recording + " test_mic1"));
     EXPECT_TRUE(AwaitEvent({media::EC_ERRORABORT, static_cast<std::intptr_t>(E_FAIL)}));
     EXPECT_THAT(NarrowUtf8(GetLastErrorText()), ::testing::HasSubstr("moved to another device"));
     ASSERT_EQ(input.StopCapturing(), S_OK);
