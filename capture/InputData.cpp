@@ -15,6 +15,14 @@
 using namespace media;
 
 namespace {
+// The error report of a step that failed, under the label the step is known
+// by; the step's answer passes through.
+HRESULT Checked(HRESULT hr, const wchar_t* label) {
+    if (FAILED(hr))
+        ShowError(label);
+    return hr;
+}
+
 constexpr std::uint32_t kStartTimeoutMs = 30000;
 constexpr std::uint32_t kStopTimeoutMs = 20000;
 constexpr std::uint32_t kPlaybackStartTimeoutMs = 20000;
@@ -40,122 +48,94 @@ HRESULT InputData::InitCapture() {
     pGrabberF.reset();
     pNullRenderer.reset();
     m_pCallback.reset();
-    HRESULT hr = EnumInputDevices();
-    if (FAILED(hr)) {
-        ShowError(L"EnumInputDevices()\n");
-        return hr;
-    }
-    hr = BuildCaptureGraph();
+    HRESULT hr = Checked(EnumInputDevices(), L"EnumInputDevices()\n");
     if (FAILED(hr))
-        ShowError(L"BuildCaptureGraph()\n");
-    return hr;
+        return hr;
+    return Checked(BuildCaptureGraph(), L"BuildCaptureGraph()\n");
 }
 
 HRESULT InputData::EnumInputDevices() {
-    HRESULT hr = m_MonikerList.EnumFilters();
-    if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.EnumFilters()\n");
+    HRESULT hr = Checked(m_MonikerList.EnumFilters(), L"m_MonikerList.EnumFilters()\n");
+    if (FAILED(hr))
         return hr;
-    }
     if (m_MonikerList.m_nCount == 0) {
         MessageBoxW(L"There were no audio capture devices detected on this system.\r\n\r\n",
                     L"No audio capture hardware!", MB_OK | MB_ICONERROR);
         return E_FAIL;
     }
-    hr = m_MonikerList.SetMonikerIndex(0);
-    if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.SetMonikerIndex(0)\n");
+    hr = Checked(m_MonikerList.SetMonikerIndex(0), L"m_MonikerList.SetMonikerIndex(0)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = m_MonikerList.ActivateInputPin(0);
-    if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.ActivateInputPin(0)\n");
+    hr = Checked(m_MonikerList.ActivateInputPin(0), L"m_MonikerList.ActivateInputPin(0)\n");
+    if (FAILED(hr))
         return hr;
-    }
     m_MonikerList.ApplyAutomaticGain();
     return hr;
 }
 
 HRESULT InputData::BuildCaptureGraph() {
-    HRESULT hr = CoCreateInstance(Clsid::FilterGraph, &pGB);
-    if (FAILED(hr)) {
-        ShowError(
-            L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, "
-            L"(void **)&pGB)\n");
+    HRESULT hr =
+        Checked(CoCreateInstance(Clsid::FilterGraph, &pGB),
+                L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, "
+                L"(void **)&pGB)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = CoCreateInstance(Clsid::CaptureGraphBuilder2, &pCapture);
-    if (FAILED(hr)) {
-        ShowError(
-            L"CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, "
-            L"IID_ICaptureGraphBuilder2, (void **)&pCapture)\n");
+    hr = Checked(CoCreateInstance(Clsid::CaptureGraphBuilder2, &pCapture),
+                 L"CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, "
+                 L"IID_ICaptureGraphBuilder2, (void **)&pCapture)\n");
+    if (FAILED(hr))
         return hr;
-    }
     if (!pGB || !pCapture)
         return E_NOINTERFACE;
-    hr = pCapture->SetFiltergraph(pGB);
-    if (FAILED(hr)) {
-        ShowError(L"pCapture->SetFiltergraph(pGB)\n");
+    hr = Checked(pCapture->SetFiltergraph(pGB), L"pCapture->SetFiltergraph(pGB)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = QueryInterface(pGB, &pMC);
-    if (FAILED(hr)) {
-        ShowError(L"pGB->QueryInterface(IID_IMediaControl, (void **)&pMC)\n");
+    hr = Checked(QueryInterface(pGB, &pMC),
+                 L"pGB->QueryInterface(IID_IMediaControl, (void **)&pMC)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = QueryInterface(pGB, &pME);
-    if (FAILED(hr)) {
-        ShowError(L"pGB->QueryInterface(IID_IMediaEventEx, (void **)&pME)\n");
+    hr = Checked(QueryInterface(pGB, &pME),
+                 L"pGB->QueryInterface(IID_IMediaEventEx, (void **)&pME)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = QueryInterface(pGB, &pMES);
-    if (FAILED(hr)) {
-        ShowError(L"pGB->QueryInterface(IID_IMediaEventSink, (void **)&pMES)\n");
+    hr = Checked(QueryInterface(pGB, &pMES),
+                 L"pGB->QueryInterface(IID_IMediaEventSink, (void **)&pMES)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = pGB->AddFilter(m_MonikerList.Filter(), INPUT_DEVICE_NAME);
-    if (FAILED(hr)) {
-        ShowError(L"pGB->AddFilter(m_MonikerList.Filter(), INPUT_DEVICE_NAME)\n");
+    hr = Checked(pGB->AddFilter(m_MonikerList.Filter(), INPUT_DEVICE_NAME),
+                 L"pGB->AddFilter(m_MonikerList.Filter(), INPUT_DEVICE_NAME)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = CreateAndAddGrabber();
-    if (FAILED(hr)) {
-        ShowError(L"CreateAndAddGrabber()\n");
+    hr = Checked(CreateAndAddGrabber(), L"CreateAndAddGrabber()\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF, PinErrors::Report);
-    if (FAILED(hr)) {
-        ShowError(L"ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF)\n");
+    hr = Checked(ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF, PinErrors::Report),
+                 L"ConnectFilters(pGB, m_MonikerList.Filter(), pGrabberF)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = CoCreateInstance(Clsid::NullRenderer, &pNullRenderer);
-    if (FAILED(hr)) {
-        ShowError(
-            L"CoCreateInstance(CLSID_NullRenderer, NULL, CLSCTX_INPROC_SERVER, "
-            L"IID_IBaseFilter, (void **)&pNullRenderer)\n");
+    hr = Checked(CoCreateInstance(Clsid::NullRenderer, &pNullRenderer),
+                 L"CoCreateInstance(CLSID_NullRenderer, NULL, CLSCTX_INPROC_SERVER, "
+                 L"IID_IBaseFilter, (void **)&pNullRenderer)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = pGB->AddFilter(pNullRenderer, L"Null Renderer");
-    if (FAILED(hr)) {
-        ShowError(L"pGB->AddFilter(pNullRenderer, L\"Null Renderer\")\n");
+    hr = Checked(pGB->AddFilter(pNullRenderer, L"Null Renderer"),
+                 L"pGB->AddFilter(pNullRenderer, L\"Null Renderer\")\n");
+    if (FAILED(hr))
         return hr;
-    }
     return ConnectFilters(pGB, pGrabberF, pNullRenderer, PinErrors::Report);
 }
 
 HRESULT InputData::CreateAndAddGrabber() {
     CoCreateInstance(Clsid::SampleGrabber, &pGrabberF);
-    HRESULT hr = pGrabberF ? pGB->AddFilter(pGrabberF, L"Sample Grabber") : E_POINTER;
-    if (FAILED(hr)) {
-        ShowError(L"pGB->AddFilter(pGrabberF, L\"Sample Grabber\")\n");
+    HRESULT hr = Checked(pGrabberF ? pGB->AddFilter(pGrabberF, L"Sample Grabber") : E_POINTER,
+                         L"pGB->AddFilter(pGrabberF, L\"Sample Grabber\")\n");
+    if (FAILED(hr))
         return hr;
-    }
     std::shared_ptr<ISampleGrabber> pGrabber;
-    hr = QueryInterface(pGrabberF, &pGrabber);
-    if (FAILED(hr)) {
-        ShowError(L"pGrabberF->QueryInterface(IID_ISampleGrabber, (void **)&pGrabber)\n");
+    hr = Checked(QueryInterface(pGrabberF, &pGrabber),
+                 L"pGrabberF->QueryInterface(IID_ISampleGrabber, (void **)&pGrabber)\n");
+    if (FAILED(hr))
         return hr;
-    }
     AM_MEDIA_TYPE type;
     type.majortype = MajorType::Audio;
     type.subtype = SubType::PCM;
@@ -164,25 +144,21 @@ HRESULT InputData::CreateAndAddGrabber() {
     pGrabber->SetOneShot(false);
     pGrabber->SetBufferSamples(true);
     m_pCallback = std::make_unique<CCallback>(this);
-    hr = pGrabber->SetCallback(m_pCallback.get(), 0);
-    if (FAILED(hr))
-        ShowError(L"pGrabber->SetCallback(m_pCallback, 0)\n");
-    return hr;
+    return Checked(pGrabber->SetCallback(m_pCallback.get(), 0),
+                   L"pGrabber->SetCallback(m_pCallback, 0)\n");
 }
 
 HRESULT InputData::FillWavParamField() {
     std::shared_ptr<ISampleGrabber> pGrabber;
-    HRESULT hr = QueryInterface(pGrabberF, &pGrabber);
-    if (FAILED(hr)) {
-        ShowError(L"pGrabberF->QueryInterface(IID_ISampleGrabber, (void **)&pGrabber)\n");
+    HRESULT hr = Checked(QueryInterface(pGrabberF, &pGrabber),
+                         L"pGrabberF->QueryInterface(IID_ISampleGrabber, (void **)&pGrabber)\n");
+    if (FAILED(hr))
         return hr;
-    }
     AM_MEDIA_TYPE type;
-    hr = pGrabber->GetConnectedMediaType(&type);
-    if (FAILED(hr)) {
-        ShowError(L"pGrabber->GetConnectedMediaType(&amt)\n");
+    hr =
+        Checked(pGrabber->GetConnectedMediaType(&type), L"pGrabber->GetConnectedMediaType(&amt)\n");
+    if (FAILED(hr))
         return hr;
-    }
     channels = type.format.channels;
     sampleRate = type.format.samplesPerSec;
     blockAlign = type.format.blockAlign;
@@ -216,17 +192,32 @@ bool InputData::WaitForState(const std::shared_ptr<IMediaControl>& control, Filt
 HRESULT InputData::StartCapturing(HWND window) {
     if (m_CaptureState != CAPTURE_READY)
         return E_FAIL;
-    HRESULT hr = FillWavParamField();
-    if (FAILED(hr)) {
-        ShowError(L"FillWavParamField()\n");
-        return hr;
+    if (!m_MonikerList.Filter()) {
+        SetLastError(static_cast<std::uint32_t>(E_FAIL),
+                     L"No input device is in use; choose one in the list");
+        ShowError(L"Recording");
+        return E_FAIL;
     }
+    HRESULT hr = Checked(FillWavParamField(), L"FillWavParamField()\n");
+    if (FAILED(hr))
+        return hr;
     m_CaptureState = CAPTURE_BUSY;
     Clear();
     if (!CreateTempFiles(*this))
         return E_FAIL;
+    // The graph is stopped: whatever is still queued belongs to an earlier take
+    // (an end of speech that came after a Pause) and would end this one.
+    DropCaptureEvents();
     std::uint32_t started = GetTickCount();
     hr = pMC->Run();
+    if (FAILED(hr)) {
+        // A device or server that refuses the start does not come round by
+        // waiting: say so at once, naming the device.
+        ReportRecordingFailure();
+        pMC->Stop();
+        m_CaptureState = CAPTURE_READY;
+        return hr;
+    }
     if (hr == S_OK) {
         m_CaptureState = CAPTURE_ARMED;
         hr = pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0);
@@ -236,14 +227,34 @@ HRESULT InputData::StartCapturing(HWND window) {
         }
         return hr;
     }
-    if (WaitForState(pMC, FilterState::Running, started, kStartTimeoutMs) &&
-        pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0) == S_OK) {
+    if (!WaitForState(pMC, FilterState::Running, started, kStartTimeoutMs)) {
+        SetLastError(static_cast<std::uint32_t>(VFW_E_TIMEOUT),
+                     L"The input device did not start within " +
+                         std::to_wstring(kStartTimeoutMs / 1000) + L" s");
+        ReportRecordingFailure();
+    } else if (pME->SetNotifyWindow(window, WM_CAPTURE_NOTIFY, 0) == S_OK) {
         m_CaptureState = CAPTURE_ARMED;
         return S_OK;
     }
     pMC->Stop();
     m_CaptureState = CAPTURE_READY;
     return E_FAIL;
+}
+
+void InputData::ReportRecordingFailure() const {
+    const MonikerList& devices = m_MonikerList;
+    std::wstring label = L"Recording";
+    if (devices.m_nCurrent >= 0 && devices.m_nCurrent < devices.m_nCount)
+        label +=
+            L" from \"" + devices.m_Names[static_cast<std::size_t>(devices.m_nCurrent)] + L"\"";
+    ShowError(label.c_str());
+}
+
+void InputData::DropCaptureEvents() {
+    long code = 0;
+    std::intptr_t p1 = 0, p2 = 0;
+    while (pME->GetEvent(&code, &p1, &p2, 0) == S_OK)
+        pME->FreeEventParams(code, p1, p2);
 }
 
 void InputData::Notify(long code, std::intptr_t param1) {
@@ -323,11 +334,9 @@ HRESULT InputData::StopCapturing() {
         m_CaptureState = previous;
         return E_FAIL;
     }
-    HRESULT hr = FillWavParamField();
-    if (FAILED(hr)) {
-        ShowError(L"FillWavParamField()\n");
+    HRESULT hr = Checked(FillWavParamField(), L"FillWavParamField()\n");
+    if (FAILED(hr))
         return hr;
-    }
     FinishWavFile(*this);
     m_CaptureState = CAPTURE_READY;
     return S_OK;
@@ -335,45 +344,63 @@ HRESULT InputData::StopCapturing() {
 
 // Both switches start from a stopped, aborted graph.
 HRESULT InputData::StopAndAbortCapture() {
-    HRESULT hr = StopCapturing();
-    if (FAILED(hr)) {
-        ShowError(L"StopCapturing()\n");
-        return hr;
-    }
-    hr = pGB->Abort();
+    HRESULT hr = Checked(StopCapturing(), L"StopCapturing()\n");
     if (FAILED(hr))
-        ShowError(L"pGB->Abort()\n");
-    return hr;
+        return hr;
+    return Checked(pGB->Abort(), L"pGB->Abort()\n");
 }
 
 HRESULT InputData::SetInputDevice(std::int32_t index) {
     HRESULT hr = StopAndAbortCapture();
     if (FAILED(hr))
         return hr;
-    hr = pGB->RemoveFilter(m_MonikerList.Filter());
-    if (FAILED(hr)) {
-        ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
-        return hr;
+    // After a switch that failed there is no capture filter left to remove.
+    if (m_MonikerList.Filter()) {
+        hr = Checked(pGB->RemoveFilter(m_MonikerList.Filter()),
+                     L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
+        if (FAILED(hr))
+            return hr;
     }
-    hr = index < 0 ? E_INVALIDARG : m_MonikerList.SetMonikerIndex(index);
+    std::int32_t previous = m_MonikerList.m_nCurrent;
+    std::int32_t previousPin = m_MonikerList.m_nActivePin;
+    hr = AttachInputDevice(index, true);
     if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.SetMonikerIndex(ind)\n");
-        return hr;
+        // Record on from the device that worked, and let the list name the
+        // device actually in use (none when that one fails now as well).
+        if (previous >= 0 && SUCCEEDED(AttachInputDevice(previous, false))) {
+            if (previousPin > 0)
+                m_MonikerList.ActivateInputPin(previousPin);
+        } else {
+            m_MonikerList.m_nCurrent = -1;
+        }
     }
+    return hr;
+}
+
+// Binds the device and puts its filter into the graph before the grabber. On
+// failure nothing of it is left bound or in the graph.
+HRESULT InputData::AttachInputDevice(std::int32_t index, bool report) {
+    auto fail = [&](HRESULT hr, const wchar_t* label) {
+        if (report)
+            ShowError(label);
+        m_MonikerList.ReleaseFilter();
+        return hr;
+    };
+    HRESULT hr = index < 0 ? E_INVALIDARG : m_MonikerList.SetMonikerIndex(index);
+    if (FAILED(hr))
+        return fail(hr, L"m_MonikerList.SetMonikerIndex(ind)\n");
     hr = m_MonikerList.ActivateInputPin(0);
-    if (FAILED(hr)) {
-        ShowError(L"m_MonikerList.ActivateInputPin(0)\n");
-        return hr;
-    }
+    if (FAILED(hr))
+        return fail(hr, L"m_MonikerList.ActivateInputPin(0)\n");
     auto filter = m_MonikerList.Filter();
     hr = pGB->AddFilter(filter, INPUT_DEVICE_NAME);
-    if (FAILED(hr)) {
-        ShowError(L"pGB->AddFilter(pFilter, INPUT_DEVICE_NAME)\n");
-        return hr;
-    }
-    hr = ConnectFilters(pGB, filter, pGrabberF, PinErrors::Report);
     if (FAILED(hr))
-        ShowError(L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
+        return fail(hr, L"pGB->AddFilter(pFilter, INPUT_DEVICE_NAME)\n");
+    hr = ConnectFilters(pGB, filter, pGrabberF, PinErrors::Report);
+    if (FAILED(hr)) {
+        fail(hr, L"ConnectFilters(pGB, pFilter, pGrabberF)\n");
+        pGB->RemoveFilter(filter);
+    }
     return hr;
 }
 
@@ -456,27 +483,22 @@ HRESULT InputData::StartPlayback() {
         pGBP->Abort();
         ReleasePlaybackGraph();
     }
-    HRESULT hr = CoCreateInstance(Clsid::FilterGraph, &pGBP);
-    if (FAILED(hr)) {
-        ShowError(
-            L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
-            L"IID_IGraphBuilder, (void **)&pGBP)\n");
+    HRESULT hr = Checked(CoCreateInstance(Clsid::FilterGraph, &pGBP),
+                         L"CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
+                         L"IID_IGraphBuilder, (void **)&pGBP)\n");
+    if (FAILED(hr))
         return hr;
-    }
-    if (FAILED(hr = QueryInterface(pGBP, &pMCP))) {
-        ShowError(L"pGBP->QueryInterface(IID_IMediaControl, (void **)&pMCP)\n");
+    if (FAILED(hr = Checked(QueryInterface(pGBP, &pMCP),
+                            L"pGBP->QueryInterface(IID_IMediaControl, (void **)&pMCP)\n")))
         return hr;
-    }
-    if (FAILED(hr = QueryInterface(pGBP, &pMEP))) {
-        ShowError(L"pGBP->QueryInterface(IID_IMediaEvent, (void **)&pMEP)\n");
+    if (FAILED(hr = Checked(QueryInterface(pGBP, &pMEP),
+                            L"pGBP->QueryInterface(IID_IMediaEvent, (void **)&pMEP)\n")))
         return hr;
-    }
     if (pGBP->RenderFile(WidenUtf8(wavFile.path).c_str(), nullptr) != S_OK)
         return E_FAIL;
-    if (FAILED(hr = QueryInterface(pGBP, &pBAP))) {
-        ShowError(L"pGBP->QueryInterface(IID_IBasicAudio, (void **)&pBAP)\n");
+    if (FAILED(hr = Checked(QueryInterface(pGBP, &pBAP),
+                            L"pGBP->QueryInterface(IID_IBasicAudio, (void **)&pBAP)\n")))
         return hr;
-    }
     pBAP->put_Volume(volume);
     long readBack = 0;
     if (pBAP->get_Volume(&readBack) == S_OK)

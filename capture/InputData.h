@@ -82,6 +82,9 @@ class InputData : public IData {
     HRESULT FillWavParamField();
     HRESULT StartPlayback();
     HRESULT StopAndAbortCapture();
+    HRESULT AttachInputDevice(std::int32_t index, bool report);
+    void ReportRecordingFailure() const;
+    void DropCaptureEvents();
     static bool WaitForState(const std::shared_ptr<media::IMediaControl>& control,
                              media::FilterState wanted, std::uint32_t started,
                              std::uint32_t timeoutMs);

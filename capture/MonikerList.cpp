@@ -142,8 +142,7 @@ HRESULT MonikerList::ActivateInputPin(std::int32_t n) {
     if (SUCCEEDED(hr))
         m_nActivePin = n;
     m_pMixer->put_MixLevel(m_MixLevel);
-    if (m_pMixer->get_MixLevel(&m_MixLevel) != S_OK)
-        m_MixLevel = 0.0;
+    ReadBackMixLevel();
     return hr;
 }
 
@@ -151,8 +150,15 @@ void MonikerList::ApplyAutomaticGain() {
     if (!m_pMixer)
         return;
     m_pMixer->put_MixLevel(AMF_AUTOMATICGAIN);
-    if (m_pMixer->get_MixLevel(&m_MixLevel) != S_OK)
-        m_MixLevel = 0.0;
+    ReadBackMixLevel();
+}
+
+// A level that can't be read back is not taken as silence: the remembered level
+// is applied to every later pin, and 0 would mute the learner's microphone.
+void MonikerList::ReadBackMixLevel() {
+    double level = 0.0;
+    if (m_pMixer->get_MixLevel(&level) == S_OK)
+        m_MixLevel = level;
 }
 
 std::int32_t MonikerList::FindMoniker(const wchar_t* name) const {

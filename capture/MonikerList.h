@@ -43,4 +43,7 @@ class MonikerList {
     std::int32_t m_nActivePin = -1;
     std::shared_ptr<media::IAMAudioInputMixer> m_pMixer;
     double m_MixLevel = 0.5;
+
+  private:
+    void ReadBackMixLevel();
 };

@@ -2,8 +2,8 @@
 // server: InputData records from a virtual microphone that the test speaks into
 // (silence, speech, silence), in half-second buffers, from the speech to the
 // second quiet buffer; the events reach the window; the take plays back on the
-// output; a device switch records from the new source; a device that goes away
-// ends the recording with an error.
+// output; a device switch records from the new source; a device that goes away,
+// or a recording moved to another one, ends the recording with an error.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -336,8 +336,29 @@ std::optional<std::string> ModuleOfMicrophone3() {
     return std::nullopt;
 }
 
-TEST_F(CaptureTest, DeviceThatGoesAwayEndsTheRecordingWithAnError) {
+// The index on the `pactl list short KIND` line whose second field is `second`.
+std::string IndexWhere(const std::string& kind, const std::string& second) {
+    std::istringstream lines(server->Pactl("list short " + kind).value_or(""));
+    for (std::string index, field, rest; std::getline(lines, index, '\t') &&
+                                         std::getline(lines, field, '\t') &&
+                                         std::getline(lines, rest);)
+        if (field == second)
+            return index;
+    return "none";
+}
+
+TEST_F(CaptureTest, DeviceMovedOrGoneEndsTheRecordingSayingWhich) {
     ASSERT_EQ(input.SetInputDevice(2), S_OK) << Shown();
+    ASSERT_NO_FATAL_FAILURE(StartRecording());
+    // Moved to another microphone in the sound settings, the device staying.
+    auto recording = IndexWhere("source-outputs", IndexWhere("sources", "test_mic3"));
+    ASSERT_TRUE(server->Pactl("move-source-output " + recording + " test_mic1"));
+    EXPECT_TRUE(AwaitEvent({media::EC_ERRORABORT, static_cast<std::intptr_t>(E_FAIL)}));
+    EXPECT_THAT(NarrowUtf8(GetLastErrorText()), ::testing::HasSubstr("moved to another device"));
+    ASSERT_EQ(input.StopCapturing(), S_OK);
+    events.clear();
+    input.ForgetLengths();
+
     ASSERT_NO_FATAL_FAILURE(StartRecording());
     int before = window.notifications;
     auto module = ModuleOfMicrophone3();

@@ -85,14 +85,19 @@ TEST_F(MonikerListTest, LongPinNamesAreCutTo127Characters) {
     EXPECT_EQ(list.m_InputPinNames[0], std::wstring(127, L'x'));
 }
 
-TEST_F(MonikerListTest, AutomaticGainKeepsTheLevelWhereTheDeviceRefusesIt) {
-    media->devices = {Device(L"A", {{L"Plain"}}), Device(L"B", {{L"Agc", true, S_OK, true}})};
+TEST_F(MonikerListTest, LevelIsKeptWhereTheDeviceRefusesAutomaticGainOrItsReadBack) {
+    media->devices = {Device(L"A", {{L"Plain"}}), Device(L"B", {{L"Agc", true, S_OK, true}}),
+                      Device(L"C", {{L"Unreadable", true, S_OK, false, false}})};
     MonikerList list;
     list.EnumFilters();
     list.SetMonikerIndex(0);
     list.ActivateInputPin(0);
     list.ApplyAutomaticGain();
     EXPECT_DOUBLE_EQ(list.m_MixLevel, 0.5);
+    list.SetMonikerIndex(2);
+    list.ActivateInputPin(0);
+    list.ApplyAutomaticGain();
+    EXPECT_DOUBLE_EQ(list.m_MixLevel, 0.5) << "a failed read-back must not mute the next pin";
     list.SetMonikerIndex(1);
     list.ActivateInputPin(0);
     list.ApplyAutomaticGain();
@@ -107,6 +112,31 @@ TEST_F(MonikerListTest, PinWithoutMixerFailsStartUpWithItsReport) {
     auto texts = messages.Texts();
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_THAT(texts[0], StartsWith(L"m_MonikerList.ActivateInputPin(0)\n failed with error "));
+}
+
+TEST_F(MonikerListTest, FailedSwitchKeepsTheDeviceInUseAndLaterSwitchesRecover) {
+    media->devices = {Device(L"A", {{L"One"}, {L"Two"}}), Device(L"B")};
+    media->devices[1].bindObjectResult = E_FAIL;
+    InputData input;
+    ASSERT_TRUE(CreateTempFiles(input));
+    ASSERT_EQ(input.InitCapture(), S_OK);
+    input.m_CaptureState = CAPTURE_READY;
+    ASSERT_EQ(input.SetInputPin(1), S_OK);
+    EXPECT_TRUE(FAILED(input.SetInputDevice(1)));
+    EXPECT_EQ(input.m_MonikerList.m_nCurrent, 0) << "the name saved is the device recording";
+    EXPECT_EQ(input.m_MonikerList.m_nActivePin, 1);
+    EXPECT_EQ(input.StartCapturing(nullptr), S_OK);
+
+    media->devices[0].bindObjectResult = E_FAIL;
+    EXPECT_TRUE(FAILED(input.SetInputDevice(1)));
+    EXPECT_EQ(input.m_MonikerList.m_nCurrent, -1) << "neither device binds: none is in use";
+    EXPECT_EQ(input.StartCapturing(nullptr), E_FAIL);
+    EXPECT_THAT(messages.Texts().back(), StartsWith(L"Recording failed with error"));
+
+    media->devices[1].bindObjectResult = S_OK;
+    EXPECT_EQ(input.SetInputDevice(1), S_OK);
+    EXPECT_EQ(input.m_MonikerList.m_nCurrent, 1);
+    EXPECT_EQ(input.StartCapturing(nullptr), S_OK);
 }
 
 TEST_F(MonikerListTest, RemoveAllEmptiesTheList) {

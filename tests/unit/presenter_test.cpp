@@ -336,7 +336,8 @@ TEST_F(PresenterTest, FailedDeviceSwitchIsReportedAndTheCombosShowWhatIsInUse) {
                               L"m_Monikers[m_nCurrent]->BindToObject(0, 0, IID_IBaseFilter, "
                               L"(void **)&m_InputFilter)\n failed"));
     EXPECT_THAT(texts[1], ::testing::StartsWith(L"m_MonikerList.SetMonikerIndex(ind)\n failed"));
-    EXPECT_EQ(view.selectedPin, -1) << "no pin is active on a device that failed to bind";
+    EXPECT_EQ(view.selectedDevice, 0) << "the device that still records";
+    EXPECT_EQ(view.selectedPin, 0);
     EXPECT_EQ(presenter->State(), NO_SOURCE_DATA_STATE);
 }
 

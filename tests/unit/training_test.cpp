@@ -212,7 +212,7 @@ TEST_F(TrainingTest, PauseFromEveryPhaseReturnsToTheLoadedState) {
     EXPECT_FALSE(media->LastPlayback(take).running) << "the learner's playback stops at once";
 }
 
-TEST_F(TrainingTest, CaptureEventsOutsideTheRecordingStayQueued) {
+TEST_F(TrainingTest, CaptureEventsOutsideTheRecordingAreIgnoredAndNeverEndTheNextTake) {
     Select(50, 150);
     presenter->OnLoopClick();
     presenter->Input().pMES->Notify(media::EC_BUFFERING_DATA, 0, 0);
@@ -222,8 +222,8 @@ TEST_F(TrainingTest, CaptureEventsOutsideTheRecordingStayQueued) {
     presenter->OnTimer();
     ASSERT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE);
     presenter->OnCaptureEvent();
-    EXPECT_EQ(presenter->State(), COMPARING_SOURCE_SAMPLE_STATE)
-        << "the earlier end event was still in the queue";
+    EXPECT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE)
+        << "an end event left from before the take ended it";
 }
 
 TEST_F(TrainingTest, PlayRunsToTheEndOrStopsOnASecondClick) {
@@ -293,6 +293,17 @@ TEST_F(TrainingTest, BrokenDownPlaybackAndRecordingAreReportedAndPauseStillWorks
     presenter->OnCaptureEvent();
     ASSERT_EQ(messages.Texts().size(), 2u);
     EXPECT_THAT(messages.Texts()[1], ::testing::StartsWith(L"Recording failed with error"));
+    EXPECT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE) << "the cycle waits";
+    presenter->OnLoopClick();
+    EXPECT_EQ(presenter->State(), LOADED_SOURCE_DATA_STATE);
+
+    // A capture graph that refuses to run is reported at once, naming the device.
+    presenter->OnLoopClick();
+    media->runResult = E_FAIL;
+    Elapse(3 * kSecond);
+    presenter->OnTimer();
+    ASSERT_EQ(messages.Texts().size(), 3u);
+    EXPECT_THAT(messages.Texts()[2], ::testing::StartsWith(L"Recording from \"Mic\" failed with"));
     EXPECT_EQ(presenter->State(), RECORDING_INPUT_DATA_STATE) << "the cycle waits";
     presenter->OnLoopClick();
     EXPECT_EQ(presenter->State(), LOADED_SOURCE_DATA_STATE);

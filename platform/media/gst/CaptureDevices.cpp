@@ -13,6 +13,9 @@ namespace media::gst {
 namespace {
 
 constexpr std::uint16_t kMaxChannels = 2;
+// Bounds the question, asked on the client thread, whether a moved recording's
+// source is still there.
+constexpr std::chrono::milliseconds kMoveCheckDeadline{1000};
 
 HRESULT Fail(HRESULT hr, const std::wstring& text) {
     SetLastError(static_cast<std::uint32_t>(hr), text);
@@ -108,8 +111,21 @@ const SharedWatch& WatchOf(gpointer data) {
     return *static_cast<SharedWatch*>(data);
 }
 
-// PulseAudio client thread: the server moved the recording, which it does
-// when the source goes away.
+// What the learner is told when the recording left its source: the server
+// moves it when the source goes away, and so does anyone who moves it in the
+// desktop's sound settings while the source stays.
+std::string MovedRecordingText(const DeviceWatch& watch, const std::string& current) {
+    PulseSession session(kMoveCheckDeadline);
+    PulseSource source;
+    if (FAILED(session.GetSource(watch.source, &source)))
+        return "The capture device \"" + watch.description + "\" is no longer available";
+    std::string target =
+        SUCCEEDED(session.GetSource(current, &source)) ? source.description : current;
+    return "The recording from \"" + watch.description + "\" was moved to another device (\"" +
+           target + "\") outside this program";
+}
+
+// PulseAudio client thread: the server moved the recording to another source.
 void OnDeviceChanged(GObject* pulse, GParamSpec*, gpointer data) {
     DeviceWatch& watch = *WatchOf(data);
     gchar* raw = nullptr;
@@ -117,9 +133,9 @@ void OnDeviceChanged(GObject* pulse, GParamSpec*, gpointer data) {
     GCharPtr current(raw);
     if (!current || watch.source == current.get() || watch.moved.exchange(true))
         return;
-    ErrorPtr error(g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND,
-                               "The capture device \"%s\" is no longer available",
-                               watch.description.c_str()));
+    std::string text = MovedRecordingText(watch, current.get());
+    ErrorPtr error(
+        g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND, text.c_str()));
     gst_element_post_message(GST_ELEMENT(pulse),
                              gst_message_new_error(GST_OBJECT(pulse), error.get(), nullptr));
 }

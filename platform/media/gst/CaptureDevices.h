@@ -22,11 +22,13 @@
 // that stops answering makes these calls fail rather than hang.
 //
 // When the device goes away while it records, PulseAudio moves the recording
-// to another source. The filter then stops delivering and posts an error
-// ("The capture device ... is no longer available"), which the graph reports
-// as EC_ERRORABORT: the learner is never recorded from a device they did not
-// choose. The next run starts on the chosen device again, or fails when it is
-// still gone.
+// to another source; so does whoever moves it in the desktop's sound settings.
+// The filter then stops delivering and posts an error, which the graph reports
+// as EC_ERRORABORT: "The capture device ... is no longer available" when the
+// source is gone, "The recording from ... was moved to another device ..."
+// when it is still there. The learner is never recorded from a device they did
+// not choose here. The next run starts on the chosen device again, or fails
+// when it is still gone.
 //
 // Threads: one thread at a time. The device-change callback runs on the
 // PulseAudio client thread and the drop probe on the streaming thread; they

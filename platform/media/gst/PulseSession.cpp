@@ -12,10 +12,42 @@
 
 namespace media::gst {
 
+namespace {
+
+// The client thread stops before its mainloop goes.
+struct LoopRelease {
+    void operator()(pa_threaded_mainloop* loop) const {
+        pa_threaded_mainloop_stop(loop);
+        pa_threaded_mainloop_free(loop);
+    }
+};
+
+// A context is taken down under its mainloop's lock, with no callback left to
+// run on a session that is going away.
+struct ContextRelease {
+    pa_threaded_mainloop* loop = nullptr;
+    void operator()(pa_context* context) const {
+        pa_threaded_mainloop_lock(loop);
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        pa_threaded_mainloop_unlock(loop);
+    }
+};
+
+using LoopPtr = std::unique_ptr<pa_threaded_mainloop, LoopRelease>;
+using ContextPtr = std::unique_ptr<pa_context, ContextRelease>;
+
+}  // namespace
+
+// Members in this order: the context goes before the mainloop it runs on.
 struct PulseConnection {
     std::chrono::milliseconds deadline;
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
+    LoopPtr loop;
+    ContextPtr context;
+
+    pa_threaded_mainloop* Loop() const { return loop.get(); }
+    pa_context* Context() const { return context.get(); }
 };
 
 namespace {
@@ -75,22 +107,22 @@ bool WaitBounded(PulseConnection& s, Done done) {
     struct Timer {
         pa_threaded_mainloop* loop;
         bool expired = false;
-    } timer{s.loop};
+    } timer{s.Loop()};
     auto usec = static_cast<pa_usec_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(s.deadline).count());
     pa_time_event* event = pa_context_rttime_new(
-        s.context, pa_rtclock_now() + usec,
+        s.Context(), pa_rtclock_now() + usec,
         [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
             auto* t = static_cast<Timer*>(userdata);
             t->expired = true;
             Signal(t->loop);
         },
         &timer);
-    while (!done() && !ContextBroken(s.context) && !timer.expired) {
-        pa_threaded_mainloop_wait(s.loop);
+    while (!done() && !ContextBroken(s.Context()) && !timer.expired) {
+        pa_threaded_mainloop_wait(s.Loop());
     }
     if (event)
-        pa_threaded_mainloop_get_api(s.loop)->time_free(event);
+        pa_threaded_mainloop_get_api(s.Loop())->time_free(event);
     return done() || !timer.expired;
 }
 
@@ -100,7 +132,7 @@ bool WaitBounded(PulseConnection& s, Done done) {
 template <class Done>
 HRESULT Await(PulseConnection& s, pa_operation* op, Done done, const char* what) {
     if (!op)
-        return FailWithContextError(s.context, what);
+        return FailWithContextError(s.Context(), what);
     bool answered = WaitBounded(s, done);
     if (!done())
         pa_operation_cancel(op);
@@ -108,7 +140,7 @@ HRESULT Await(PulseConnection& s, pa_operation* op, Done done, const char* what)
     if (!answered)
         return FailTimeout(s.deadline);
     if (!done())
-        return FailWithContextError(s.context, what);
+        return FailWithContextError(s.Context(), what);
     return S_OK;
 }
 
@@ -172,52 +204,43 @@ PulseSession::PulseSession(std::chrono::milliseconds deadline)
     state_->deadline = deadline;
 }
 
-PulseSession::~PulseSession() {
-    if (!state_->loop)
-        return;
-    if (state_->context) {
-        MainloopLock lock(state_->loop);
-        pa_context_set_state_callback(state_->context, nullptr, nullptr);
-        pa_context_disconnect(state_->context);
-        pa_context_unref(state_->context);
-    }
-    pa_threaded_mainloop_stop(state_->loop);
-    pa_threaded_mainloop_free(state_->loop);
-}
+PulseSession::~PulseSession() = default;
 
 HRESULT PulseSession::Connect() {
-    if (state_->loop) {
+    if (state_->Loop()) {
         // Connected before, or tried to: a session does not connect twice.
-        if (!state_->context)
+        if (!state_->Context())
             return E_FAIL;
-        MainloopLock lock(state_->loop);
-        if (pa_context_get_state(state_->context) == PA_CONTEXT_READY)
+        MainloopLock lock(state_->Loop());
+        if (pa_context_get_state(state_->Context()) == PA_CONTEXT_READY)
             return S_OK;
-        return FailWithContextError(state_->context, nullptr);
+        return FailWithContextError(state_->Context(), nullptr);
     }
-    state_->loop = pa_threaded_mainloop_new();
-    if (!state_->loop || pa_threaded_mainloop_start(state_->loop) < 0) {
+    state_->loop.reset(pa_threaded_mainloop_new());
+    if (!state_->Loop() || pa_threaded_mainloop_start(state_->Loop()) < 0) {
         SetLastError(PA_ERR_INTERNAL, L"Cannot start the PulseAudio client thread");
         return E_FAIL;
     }
-    MainloopLock lock(state_->loop);
-    state_->context = pa_context_new(pa_threaded_mainloop_get_api(state_->loop), "Sayalike");
-    if (!state_->context) {
+    MainloopLock lock(state_->Loop());
+    state_->context =
+        ContextPtr(pa_context_new(pa_threaded_mainloop_get_api(state_->Loop()), "Sayalike"),
+                   ContextRelease{state_->Loop()});
+    if (!state_->Context()) {
         SetLastError(PA_ERR_INTERNAL, L"Cannot create a PulseAudio context");
         return E_FAIL;
     }
     pa_context_set_state_callback(
-        state_->context,
+        state_->Context(),
         [](pa_context*, void* loop) { Signal(static_cast<pa_threaded_mainloop*>(loop)); },
-        state_->loop);
-    if (pa_context_connect(state_->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return FailWithContextError(state_->context, nullptr);
+        state_->Loop());
+    if (pa_context_connect(state_->Context(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return FailWithContextError(state_->Context(), nullptr);
     }
-    auto ready = [this] { return pa_context_get_state(state_->context) == PA_CONTEXT_READY; };
+    auto ready = [this] { return pa_context_get_state(state_->Context()) == PA_CONTEXT_READY; };
     if (!WaitBounded(*state_, ready))
         return FailTimeout(state_->deadline);
     if (!ready())
-        return FailWithContextError(state_->context, nullptr);
+        return FailWithContextError(state_->Context(), nullptr);
     return S_OK;
 }
 
@@ -226,20 +249,20 @@ HRESULT PulseSession::QuerySources(const std::string* name, const char* what,
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;
-    MainloopLock lock(state_->loop);
+    MainloopLock lock(state_->Loop());
     SourceQuery query;
-    query.loop = state_->loop;
+    query.loop = state_->Loop();
     query.skipMonitors = name == nullptr;
-    pa_operation* op = name
-                           ? pa_context_get_source_info_by_name(state_->context, name->c_str(),
-                                                                OnSourceInfo, &query)
-                           : pa_context_get_source_info_list(state_->context, OnSourceInfo, &query);
+    pa_operation* op =
+        name ? pa_context_get_source_info_by_name(state_->Context(), name->c_str(), OnSourceInfo,
+                                                  &query)
+             : pa_context_get_source_info_list(state_->Context(), OnSourceInfo, &query);
     hr = Await(
         *state_, op, [&] { return query.finished; }, what);
     if (FAILED(hr))
         return hr;
     if (query.failed || (name && query.sources.empty()))
-        return FailWithContextError(state_->context, what);
+        return FailWithContextError(state_->Context(), what);
     *sources = std::move(query.sources);
     return S_OK;
 }
@@ -266,9 +289,9 @@ HRESULT PulseSession::SetActivePort(const std::string& source, const std::string
     HRESULT hr = Connect();
     if (FAILED(hr))
         return hr;
-    MainloopLock lock(state_->loop);
-    SuccessQuery query{state_->loop};
-    pa_operation* op = pa_context_set_source_port_by_name(state_->context, source.c_str(),
+    MainloopLock lock(state_->Loop());
+    SuccessQuery query{state_->Loop()};
+    pa_operation* op = pa_context_set_source_port_by_name(state_->Context(), source.c_str(),
                                                           port.c_str(), OnSuccess, &query);
     std::string what = "Selecting input \"" + port + "\"";
     hr = Await(
@@ -276,7 +299,7 @@ HRESULT PulseSession::SetActivePort(const std::string& source, const std::string
     if (FAILED(hr))
         return hr;
     if (!query.succeeded)
-        return FailWithContextError(state_->context, what.c_str());
+        return FailWithContextError(state_->Context(), what.c_str());
     return S_OK;
 }
 
@@ -289,16 +312,16 @@ HRESULT PulseSession::SetVolume(const std::string& source, std::uint8_t channels
         return hr;
     pa_cvolume levels;
     pa_cvolume_set(&levels, channels, static_cast<pa_volume_t>(volume));
-    MainloopLock lock(state_->loop);
-    SuccessQuery query{state_->loop};
-    pa_operation* op = pa_context_set_source_volume_by_name(state_->context, source.c_str(),
+    MainloopLock lock(state_->Loop());
+    SuccessQuery query{state_->Loop()};
+    pa_operation* op = pa_context_set_source_volume_by_name(state_->Context(), source.c_str(),
                                                             &levels, OnSuccess, &query);
     hr = Await(
         *state_, op, [&] { return query.finished; }, "Setting the input level");
     if (FAILED(hr))
         return hr;
     if (!query.succeeded) {
-        return FailWithContextError(state_->context, "Setting the input level");
+        return FailWithContextError(state_->Context(), "Setting the input level");
     }
     return S_OK;
 }

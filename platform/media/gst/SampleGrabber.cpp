@@ -201,18 +201,19 @@ void SampleGrabber::SetDeliveredCaps(const CapsHandle& caps) {
     g_object_set(format_.get(), "caps", caps.get(), nullptr);
 }
 
-HRESULT SampleGrabber::SetMediaType(const AM_MEDIA_TYPE& type) {
-    requested_ = type;
+// Every type that can be asked for is met by the integer PCM the grabber
+// delivers, so there is nothing to keep.
+HRESULT SampleGrabber::SetMediaType(const AM_MEDIA_TYPE&) {
     return S_OK;
 }
 
-HRESULT SampleGrabber::SetOneShot(bool oneShot) {
-    oneShot_ = oneShot;
+// Both settings matter only to a caller that reads the last sample back, which
+// no caller can here (samples reach the callback only): accepted, not kept.
+HRESULT SampleGrabber::SetOneShot(bool) {
     return S_OK;
 }
 
-HRESULT SampleGrabber::SetBufferSamples(bool buffer) {
-    bufferSamples_ = buffer;
+HRESULT SampleGrabber::SetBufferSamples(bool) {
     return S_OK;
 }
 

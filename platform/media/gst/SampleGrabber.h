@@ -86,9 +86,6 @@ class SampleGrabber final : public GstFilter, public ISampleGrabber {
     ElementHandle format_;
     // The format for a stream known at connection; empty otherwise.
     std::optional<WaveFormat> streamFormat_;
-    AM_MEDIA_TYPE requested_;
-    bool oneShot_ = false;
-    bool bufferSamples_ = false;
 };
 
 // The wave format of raw integer audio caps; false for anything else.

@@ -71,6 +71,8 @@ class ScriptedMixerPin : public ScriptedPin, public IAMAudioInputMixer {
     HRESULT get_MixLevel(double* level) override {
         if (!level)
             return E_POINTER;
+        if (!script_.levelReadable)
+            return Fail(E_FAIL);
         *level = media_->MixerRef(device_, index_).level;
         return S_OK;
     }
@@ -130,10 +132,7 @@ class ScriptedGrabber : public ScriptedFilter, public ISampleGrabber {
         AddPin(std::make_shared<ScriptedPin>(L"Input", PinDirection::Input));
         AddPin(std::make_shared<ScriptedPin>(L"Output", PinDirection::Output));
     }
-    HRESULT SetMediaType(const AM_MEDIA_TYPE& type) override {
-        requested_ = type;
-        return S_OK;
-    }
+    HRESULT SetMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
     HRESULT SetOneShot(bool) override { return S_OK; }
     HRESULT SetBufferSamples(bool) override { return S_OK; }
     HRESULT SetCallback(ISampleGrabberCB* callback, int) override {
@@ -160,7 +159,6 @@ class ScriptedGrabber : public ScriptedFilter, public ISampleGrabber {
     ISampleGrabberCB* Callback() const { return callback_; }
 
   private:
-    AM_MEDIA_TYPE requested_;
     ISampleGrabberCB* callback_ = nullptr;
     bool connected_ = false;
     WaveFormat format_;

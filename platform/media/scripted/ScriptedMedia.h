@@ -20,6 +20,7 @@ struct ScriptedPinSpec {
     bool hasMixer = true;
     HRESULT enableResult = S_OK;
     bool supportsAutomaticGain = false;
+    bool levelReadable = true;
 };
 
 struct ScriptedDeviceSpec {
