@@ -2,7 +2,7 @@
 """The real program on a virtual display, a private session bus and a private
 PulseAudio server, driven the way a learner drives it.
 
-  e2e.py STORY PATH-TO-sayalike     (STORY: training, no_audio)
+  e2e.py STORY PATH-TO-sayalike     (STORY: session, no_audio)
 
 The story re-runs itself under xvfb-run and dbus-run-session; whatever the
 program writes (settings, temporary files) stays in $SAYALIKE_WORK/STORY.
@@ -115,15 +115,17 @@ class Monitor:
         self.proc = subprocess.Popen(["parec", "-d", "test_sink.monitor", "--latency-msec=20",
                                       "--format=s16le", "--rate=%d" % RATE, "--channels=1",
                                       "--raw"], stdout=subprocess.PIPE)
-        self.chunks, self.frames, self.t0 = [], 0, float("inf")
+        self.sound, self.t0 = bytearray(), float("inf")
         threading.Thread(target=self._read, daemon=True).start()
-        wait_until("the monitor's first sound", lambda: self.frames > RATE // 10, 10)
+        wait_until("the monitor's first sound", lambda: self.frames() > RATE // 10, 10)
 
     def _read(self):
         while data := os.read(self.proc.stdout.fileno(), 1 << 14):
-            self.chunks.append(data)
-            self.frames += len(data) // 2
-            self.t0 = min(self.t0, time.monotonic() - self.frames / RATE)
+            self.sound += data
+            self.t0 = min(self.t0, time.monotonic() - self.frames() / RATE)
+
+    def frames(self):
+        return len(self.sound) // 2
 
     def frame(self, t):
         return int((t - self.t0) * RATE)
@@ -131,11 +133,11 @@ class Monitor:
     def labels(self, t1, t2):
         """One letter per WINDOW between two times: '.' silence, a pitch's
         letter, '?' anything else; and the level of each window."""
-        wait_until("the recording to reach %.1f s" % t2, lambda: self.frames > self.frame(t2), 10)
-        data = np.frombuffer(b"".join(self.chunks)[: self.frames * 2], "<i2").astype(float)
+        wait_until("the recording to reach %.1f s" % t2, lambda: self.frames() > self.frame(t2), 10)
         n = int(WINDOW * RATE)
-        windows = data[self.frame(t1):self.frame(t2)]
-        windows = windows[: len(windows) // n * n].reshape(-1, n)
+        first, count = self.frame(t1), (self.frame(t2) - self.frame(t1)) // n * n
+        windows = np.frombuffer(bytes(self.sound[2 * first:2 * (first + count)]), "<i2")
+        windows = windows.astype(float).reshape(-1, n)
         levels = np.sqrt(np.mean(windows ** 2, axis=1))
         peaks = np.argmax(np.abs(np.fft.rfft(windows, 8192, axis=1)), axis=1) * RATE / 8192
         near = [min(PITCHES, key=lambda hz: abs(hz - p)) for p in peaks]
@@ -283,8 +285,9 @@ def train(app, sounds):
     bar = extents(app.find("scroll bar", "Waveform position"))
     start = 0.5 + PHRASES[0][1] + 1.0
     x1, x2 = (bar.x + int((t * RATE) * 0.005) for t in (start - 0.25, start + PHRASES[1][1] + 0.25))
-    run("xdotool", "mousemove", x1, bar.y - 40, "mousedown", "1", *[a for i in range(1, 9) for a in (
-        "mousemove", x1 + (x2 - x1) * i // 8, bar.y - 40, "sleep", "0.02")], "mouseup", "1")
+    steps = [a for i in range(1, 9)
+             for a in ("mousemove", x1 + (x2 - x1) * i // 8, bar.y - 40, "sleep", "0.02")]
+    run("xdotool", "mousemove", x1, bar.y - 40, "mousedown", "1", *steps, "mouseup", "1")
     app.wait_status(LOOP_TEXT)
 
     monitor = Monitor()
@@ -425,7 +428,8 @@ def main(story, binary):
         os.environ["SAYALIKE_E2E_INSIDE"] = "1"
         return subprocess.run(["xvfb-run", "-a", "-e", work + "/xvfb.log", "-s",
                                "-screen 0 1280x1024x24 -noreset", "dbus-run-session", "--",
-                               "/usr/bin/python3", __file__, story, os.path.abspath(binary)]).returncode
+                               "/usr/bin/python3", __file__, story,
+                               os.path.abspath(binary)]).returncode
     for sub in ("config", "runtime", "tmp", "home"):
         os.makedirs(work + "/" + sub, mode=0o700)
     os.environ.update(XDG_CONFIG_HOME=work + "/config", XDG_RUNTIME_DIR=work + "/runtime",
@@ -435,8 +439,12 @@ def main(story, binary):
         os.environ.pop(name, None)
     try:
         {"session": session, "no_audio": no_audio}[story](binary, work)
-    except Failure as failure:
+    except (Failure, subprocess.SubprocessError) as failure:
         print("[%s] FAIL: %s" % (story, failure), file=sys.stderr)
+        for log in sorted(f for f in os.listdir(work) if f.endswith(".log")):
+            with open(os.path.join(work, log)) as f:
+                print("--- %s (last lines)\n%s" % (log, "".join(f.readlines()[-20:])),
+                      file=sys.stderr)
         return 1
     print("[%s] passed" % story)
     return 0
