@@ -59,7 +59,7 @@ import numpy as np
 
 # No compiled copies of the helpers in the source tree.
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cycle_lib as cl  # noqa: E402
 import monitor_phases as mp  # noqa: E402
 

@@ -11,7 +11,6 @@
 set -euo pipefail
 
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-E2E_DIR=$BENCH_DIR/../tests/e2e
 PULSE_SERVER_SCRIPT=$BENCH_DIR/../tests/support/pulse-server
 PYTHON=/usr/bin/python3
 BINARY=${1:?usage: cycle_bench.sh PATH-TO-sayalike PATH-TO-cursor_bench [CYCLES]}
@@ -91,7 +90,7 @@ wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Sayalike v1\.3$' |
 }
 timeout 600 "$PYTHON" "$BENCH_DIR/cycle_bench.py" cycles --pid "$APP_PID" --wid "$wid" \
     --sounds "$sounds" --work "$WORK" --cycles "$CYCLES"
-timeout 10 "$PYTHON" "$E2E_DIR/x11_close.py" "$wid" || true
+timeout 10 "$PYTHON" "$BENCH_DIR/x11_close.py" "$wid" || true
 for _ in $(seq 100); do
     kill -0 "$APP_PID" 2>/dev/null || break
     sleep 0.1

@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""What the training-cycle test and the cycle benchmark share: the sounds they
-play, a recorder of a PulseAudio source with a wall-clock time base, a reader
+"""What the cycle benchmark is built of: the sounds it plays, a recorder of a PulseAudio source with a wall-clock time base, a reader
 of the program's status text over the accessibility bus, mouse clicks, and the
 signal analysis that finds known sounds in a recording.
 

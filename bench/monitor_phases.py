@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Drives the training cycle of a running Sayalike and checks it by ear.
+"""Drives the training cycle of a running Sayalike and checks it by ear; the
+cycle benchmark measures its figures on top of this run.
 
 Opens the narrator file from the recent list, selects its middle phrase on the
 waveform, presses Loop and records what the program plays (the monitor of the
