@@ -616,6 +616,30 @@ TEST_F(ViewTest, ClickedPixelCarriesTheCursorInsideTheFrameAndTheBandShadesTheSe
         std::tuple(-1, std::vector<int>(), false));
 }
 
+TEST_F(ViewTest, LampsFollowTheCycle) {
+    // Each lamp is painted just left of its label.
+    const auto lit = [&](const char* label) {
+        const QRect at = Control(label)->geometry().translated(-20, 0);
+        const QImage image = Picture();
+        int green = 0;
+        for (int y = at.top(); y < at.top() + 16; ++y) {
+            for (int x = at.left(); x < at.left() + 20; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                green += c.green() > c.red() + 60 && c.green() > c.blue() + 60;
+            }
+        }
+        return green > 40;
+    };
+    EXPECT_EQ(std::pair(lit("ListenLabel"), lit("SayLabel")), std::pair(false, false));
+    view.SetLooping(true);
+    EXPECT_EQ(std::pair(lit("ListenLabel"), lit("SayLabel")), std::pair(true, false));
+    view.SetListenLamp(false);
+    view.SetSayLamp(true);
+    EXPECT_EQ(std::pair(lit("ListenLabel"), lit("SayLabel")), std::pair(false, true));
+    view.SetLooping(false);  // on or off, looping puts the Say lamp out
+    EXPECT_EQ(std::pair(lit("ListenLabel"), lit("SayLabel")), std::pair(false, false));
+}
+
 TEST_F(ViewTest, ScrollRangeIsTheTotalPlusOneWithAPageOfThreeQuartersOfTheWidth) {
     auto* bar = Control<QScrollBar>("WaveScrollBar");
     // The view's maximum, page and position, then those of the bar, whose range is
