@@ -1,6 +1,7 @@
 #include "Presenter.h"
 
 #include <cstdlib>
+#include <vector>
 
 #include "ErrorReport.h"
 #include "MessageBox.h"
@@ -63,9 +64,11 @@ int Presenter::OnCreate(HWND hwnd) {
     for (const auto& name : devices.m_Names)
         view->AddInputDevice(name.c_str());
     view->ShowInputDevices(devices.m_nCount > 1);
+    // A stored device that is there but cannot be opened is reported and then
+    // treated as one that is gone, so that the next start does not fail again.
     int stored = devices.FindMoniker(settings->GetInputDeviceName());
-    if (stored >= 0)
-        input.SetInputDevice(stored);
+    if (stored >= 0 && FAILED(input.SetInputDevice(stored)) && devices.m_nCurrent != 0)
+        input.SetInputDevice(0);
     view->SelectInputDevice(devices.m_nCurrent);
 
     if (devices.m_nPinCount <= 0)
@@ -125,12 +128,15 @@ int Presenter::OnClose() {
 
 void Presenter::RefreshRecentFiles() {
     view->ClearRecentFiles();
-    for (int i = 0;; ++i) {
-        const wchar_t* path = settings->GetRecent(i);
-        if (!path)
-            break;
-        view->AddRecentFile(path);
+    // Asked from the end: the store drops an entry whose file has gone and closes
+    // the gap with the entries behind it, which have been asked already.
+    std::vector<std::wstring> paths;
+    for (int i = settings->GetRecentCapacity() - 1; i >= 0; --i) {
+        if (const wchar_t* path = settings->GetRecent(i))
+            paths.emplace_back(path);
     }
+    for (auto path = paths.rbegin(); path != paths.rend(); ++path)
+        view->AddRecentFile(path->c_str());
 }
 
 // ---- entry actions ---------------------------------------------------------
@@ -406,10 +412,14 @@ void Presenter::OnSize(int sizeType, int width, int height) {
     if (sizeType == SIZE_MINIMIZED)
         return;
     view->Layout(sizeType, width, height);
+    // The loading thread is still writing source; the end of the load draws the
+    // waveform at whatever size the window has then.
+    if (state == LOADING_SOURCE_DATA_STATE) {
+        view->CenterProgressDialog();
+        return;
+    }
     view->SetScrollRange(source.GetWidth(), source.GetScrollPos());
     RefreshWaveform(false);
-    if (state == LOADING_SOURCE_DATA_STATE)
-        view->CenterProgressDialog();
 }
 
 void Presenter::OnMove() {

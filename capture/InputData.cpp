@@ -350,10 +350,13 @@ HRESULT InputData::SetInputDevice(std::int32_t index) {
     HRESULT hr = StopAndAbortCapture();
     if (FAILED(hr))
         return hr;
-    hr = pGB->RemoveFilter(m_MonikerList.Filter());
-    if (FAILED(hr)) {
-        ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
-        return hr;
+    // After a switch that failed there is no capture filter left to remove.
+    if (m_MonikerList.Filter()) {
+        hr = pGB->RemoveFilter(m_MonikerList.Filter());
+        if (FAILED(hr)) {
+            ShowError(L"pGB->RemoveFilter(m_MonikerList.Filter())\n");
+            return hr;
+        }
     }
     hr = index < 0 ? E_INVALIDARG : m_MonikerList.SetMonikerIndex(index);
     if (FAILED(hr)) {
