@@ -1,5 +1,6 @@
 #include "Presenter.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <vector>
 
@@ -41,12 +42,14 @@ Presenter::~Presenter() {
 }
 
 int Presenter::Run() {
+    AssertUiThread();
     settings->Load();
     return view->Run(settings->left, settings->top, settings->width, settings->height,
                      settings->maximized != 0);
 }
 
 int Presenter::OnCreate(HWND hwnd) {
+    AssertUiThread();
     input.m_CaptureState = CAPTURE_NONE;
     if (!CreateTempFiles(input))
         return -1;
@@ -97,6 +100,7 @@ int Presenter::OnCreate(HWND hwnd) {
 }
 
 int Presenter::OnClose() {
+    AssertUiThread();
     int s = state;
     if (s != NO_SOURCE_DATA_STATE && s != LOADED_SOURCE_DATA_STATE)
         return 0;
@@ -172,6 +176,7 @@ void Presenter::ScrollTo(int position) {
 }
 
 void Presenter::RequestState(int n) {
+    AssertUiThread();
     switch (n) {
         case NO_SOURCE_DATA_STATE:
             EnterNoSourceData();
@@ -409,6 +414,7 @@ void Presenter::EnterComparingInputData() {
 // ---- window housekeeping --------------------------------------------------
 
 void Presenter::OnSize(int sizeType, int width, int height) {
+    AssertUiThread();
     if (sizeType == SIZE_MINIMIZED)
         return;
     view->Layout(sizeType, width, height);
@@ -423,17 +429,20 @@ void Presenter::OnSize(int sizeType, int width, int height) {
 }
 
 void Presenter::OnMove() {
+    AssertUiThread();
     if (state == LOADING_SOURCE_DATA_STATE)
         view->CenterProgressDialog();
 }
 
 int Presenter::OnGetMinMaxInfo(MINMAXINFO* info) {
+    AssertUiThread();
     info->ptMinTrackSize.x = settings->minWidth;
     info->ptMinTrackSize.y = settings->minHeight;
     return 0;
 }
 
 int Presenter::OnPaint() {
+    AssertUiThread();
     view->OnPaint();
     return 0;
 }
@@ -441,12 +450,14 @@ int Presenter::OnPaint() {
 // ---- scrolling, zooming, selecting ------------------------------------------
 
 void Presenter::OnScrollLine(bool right) {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     ScrollTo(view->GetScrollPosition() + (right ? 1 : -1));
 }
 
 void Presenter::OnScrollPage(bool right) {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     int page = view->GetScrollPage();
@@ -454,6 +465,7 @@ void Presenter::OnScrollPage(bool right) {
 }
 
 void Presenter::OnScrollThumbTrack() {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     ScrollTo(view->GetScrollTrackPosition());
@@ -475,13 +487,16 @@ void Presenter::Zoom(bool in) {
 }
 
 void Presenter::OnZoomInClick() {
+    AssertUiThread();
     Zoom(true);
 }
 void Presenter::OnZoomOutClick() {
+    AssertUiThread();
     Zoom(false);
 }
 
 void Presenter::OnMouseDown(const POINTS* point) {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     int x = view->HitTestWaveform(point);
@@ -496,6 +511,7 @@ void Presenter::OnMouseDown(const POINTS* point) {
 }
 
 void Presenter::OnMouseDrag(const POINTS* point) {
+    AssertUiThread();
     if (state != SETTING_CURSOR_AND_SAMPLE_STATE)
         return;
     int x = view->HitTestWaveform(point);
@@ -519,6 +535,7 @@ void Presenter::OnMouseDrag(const POINTS* point) {
 }
 
 void Presenter::OnMouseUp(const POINTS*) {
+    AssertUiThread();
     if (state == SETTING_CURSOR_AND_SAMPLE_STATE)
         EnterLoadedSourceData();
 }
@@ -526,10 +543,12 @@ void Presenter::OnMouseUp(const POINTS*) {
 // ---- volumes, device and pin ---------------------------------------------
 
 void Presenter::OnMicVolumeChange() {
+    AssertUiThread();
     input.SetVolume(view->GetMicVolumePos());
 }
 
 void Presenter::OnSpeakerVolumeChange() {
+    AssertUiThread();
     source.SetVolume(view->GetSpeakerVolumePos());
 }
 
@@ -541,6 +560,7 @@ void Presenter::FillInputPins() {
 }
 
 void Presenter::OnInputDeviceChange() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     int i = view->GetSelectedInputDevice();
@@ -559,6 +579,7 @@ void Presenter::OnInputDeviceChange() {
 }
 
 void Presenter::OnInputPinChange() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     input.SetInputPin(view->GetSelectedInputPin());
@@ -568,6 +589,7 @@ void Presenter::OnInputPinChange() {
 // ---- loading a narrator file ------------------------------------------------
 
 void Presenter::OnOpenClick() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     wchar_t path[IniReg::kPathCapacity] = {};
@@ -581,6 +603,7 @@ void Presenter::OnOpenClick() {
 }
 
 void Presenter::OnRecentFileDoubleClick() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     int i = view->GetSelectedRecentFile();
@@ -632,10 +655,12 @@ void Presenter::FinishLoadingIfDone() {
 // ---- playing and the training cycle ------------------------------------------
 
 void Presenter::OnPlayClick() {
+    AssertUiThread();
     EnterPlayingSourceData();
 }
 
 void Presenter::OnLoopClick() {
+    AssertUiThread();
     switch (state) {
         case LOADED_SOURCE_DATA_STATE:
             EnterListeningSample();
@@ -677,6 +702,7 @@ void Presenter::FollowSelectionPlayback() {
 }
 
 void Presenter::OnTimer() {
+    AssertUiThread();
     // A narrator playback that broke down is reported once; its cursor then
     // stands still until Pause.
     if ((state == PLAYING_SOURCE_DATA_STATE || state == LISTENING_SAMPLE_STATE ||
@@ -705,6 +731,7 @@ void Presenter::OnTimer() {
 }
 
 void Presenter::OnCaptureEvent() {
+    AssertUiThread();
     if (state != RECORDING_INPUT_DATA_STATE)
         return;
     while (input.pME) {
