@@ -124,11 +124,8 @@ TEST_F(PresenterTest, UnknownOrUnusableStoredNamesFallBackToTheFirstDeviceAndPin
     EXPECT_THAT(messages.Texts().at(0),
                 ::testing::StartsWith(L"m_Monikers[m_nCurrent]->BindToObject("));
     EXPECT_EQ(view.selectedDevice, 0);
-    EXPECT_TRUE(media->Mixer(0, 0).enabled);
     EXPECT_EQ(presenter->OnClose(), 1);
-    auto stored = MakeStore();
-    stored->Load();
-    EXPECT_STREQ(stored->GetInputDeviceName(), L"Mic A");
+    EXPECT_STREQ(presenter->Settings().GetInputDeviceName(), L"Mic A");
 }
 
 TEST_F(PresenterTest, OneDeviceWithOnePinHidesBothCombos) {

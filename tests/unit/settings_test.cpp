@@ -145,13 +145,12 @@ TEST_F(SettingsTest, AWindowStoredOutOfSightOpensAtTheDefaultPlacement) {
              Row{{1900, 1060, 800, 500}, {1900, 1060, 800, 500}, false},  // partly seen
          }) {
         SCOPED_TRACE(stored.y());
-        {
-            QSettings ini(IniFile(), QSettings::IniFormat);  // shares the store's cache
-            ini.setValue(QStringLiteral("Left"), stored.x());
-            ini.setValue(QStringLiteral("Top"), stored.y());
-            ini.setValue(QStringLiteral("Width"), stored.width());
-            ini.setValue(QStringLiteral("Height"), stored.height());
-        }
+        QSettings ini(IniFile(), QSettings::IniFormat);  // shares the store's cache
+        for (const auto& [key, value] : {std::pair{"Left", stored.x()},
+                                         {"Top", stored.y()},
+                                         {"Width", stored.width()},
+                                         {"Height", stored.height()}})
+            ini.setValue(QLatin1String(key), value);
         IniReg store = MakeStore();
         if (secondScreen)
             store.SetAvailableAreas({{0, 0, 1920, 1050}, {1920, 0, 1280, 1024}});
