@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <limits>
 
@@ -112,9 +113,14 @@ void IniReg::PlaceOnScreen(int wantedWidth, int wantedHeight) {
 
 // A window stored where no screen is now would open out of sight.
 void IniReg::KeepInSight() {
-    const QRect window(left, top, width, height);
-    const bool seen = std::any_of(availableAreas.begin(), availableAreas.end(),
-                                  [&](const QRect& area) { return area.intersects(window); });
+    // In 64 bits: a file edited by hand may hold any 32-bit placement.
+    const std::int64_t right = std::int64_t{left} + width, bottom = std::int64_t{top} + height;
+    const bool seen =
+        width > 0 && height > 0 &&
+        std::any_of(availableAreas.begin(), availableAreas.end(), [&](const QRect& area) {
+            return left <= area.right() && right > area.left() && top <= area.bottom() &&
+                   bottom > area.top();
+        });
     if (seen || availableAreas.empty())
         return;
     const bool fits = width > 0 && height > 0 && width <= primaryWidth && height <= primaryHeight;
