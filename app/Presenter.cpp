@@ -1,6 +1,8 @@
 #include "Presenter.h"
 
+#include <cassert>
 #include <cstdlib>
+#include <vector>
 
 #include "ErrorReport.h"
 #include "MessageBox.h"
@@ -40,12 +42,14 @@ Presenter::~Presenter() {
 }
 
 int Presenter::Run() {
+    AssertUiThread();
     settings->Load();
     return view->Run(settings->left, settings->top, settings->width, settings->height,
                      settings->maximized != 0);
 }
 
 int Presenter::OnCreate(HWND hwnd) {
+    AssertUiThread();
     input.m_CaptureState = CAPTURE_NONE;
     if (!CreateTempFiles(input))
         return -1;
@@ -63,9 +67,11 @@ int Presenter::OnCreate(HWND hwnd) {
     for (const auto& name : devices.m_Names)
         view->AddInputDevice(name.c_str());
     view->ShowInputDevices(devices.m_nCount > 1);
+    // A stored device that is there but cannot be opened is reported and then
+    // treated as one that is gone, so that the next start does not fail again.
     int stored = devices.FindMoniker(settings->GetInputDeviceName());
-    if (stored >= 0)
-        input.SetInputDevice(stored);
+    if (stored >= 0 && FAILED(input.SetInputDevice(stored)) && devices.m_nCurrent != 0)
+        input.SetInputDevice(0);
     view->SelectInputDevice(devices.m_nCurrent);
 
     if (devices.m_nPinCount <= 0)
@@ -94,6 +100,7 @@ int Presenter::OnCreate(HWND hwnd) {
 }
 
 int Presenter::OnClose() {
+    AssertUiThread();
     int s = state;
     if (s != NO_SOURCE_DATA_STATE && s != LOADED_SOURCE_DATA_STATE)
         return 0;
@@ -125,12 +132,15 @@ int Presenter::OnClose() {
 
 void Presenter::RefreshRecentFiles() {
     view->ClearRecentFiles();
-    for (int i = 0;; ++i) {
-        const wchar_t* path = settings->GetRecent(i);
-        if (!path)
-            break;
-        view->AddRecentFile(path);
+    // Asked from the end: the store drops an entry whose file has gone and closes
+    // the gap with the entries behind it, which have been asked already.
+    std::vector<std::wstring> paths;
+    for (int i = settings->GetRecentCapacity() - 1; i >= 0; --i) {
+        if (const wchar_t* path = settings->GetRecent(i))
+            paths.emplace_back(path);
     }
+    for (auto path = paths.rbegin(); path != paths.rend(); ++path)
+        view->AddRecentFile(path->c_str());
 }
 
 // ---- entry actions ---------------------------------------------------------
@@ -166,6 +176,7 @@ void Presenter::ScrollTo(int position) {
 }
 
 void Presenter::RequestState(int n) {
+    AssertUiThread();
     switch (n) {
         case NO_SOURCE_DATA_STATE:
             EnterNoSourceData();
@@ -403,27 +414,35 @@ void Presenter::EnterComparingInputData() {
 // ---- window housekeeping --------------------------------------------------
 
 void Presenter::OnSize(int sizeType, int width, int height) {
+    AssertUiThread();
     if (sizeType == SIZE_MINIMIZED)
         return;
     view->Layout(sizeType, width, height);
+    // The loading thread is still writing source; the end of the load draws the
+    // waveform at whatever size the window has then.
+    if (state == LOADING_SOURCE_DATA_STATE) {
+        view->CenterProgressDialog();
+        return;
+    }
     view->SetScrollRange(source.GetWidth(), source.GetScrollPos());
     RefreshWaveform(false);
-    if (state == LOADING_SOURCE_DATA_STATE)
-        view->CenterProgressDialog();
 }
 
 void Presenter::OnMove() {
+    AssertUiThread();
     if (state == LOADING_SOURCE_DATA_STATE)
         view->CenterProgressDialog();
 }
 
 int Presenter::OnGetMinMaxInfo(MINMAXINFO* info) {
+    AssertUiThread();
     info->ptMinTrackSize.x = settings->minWidth;
     info->ptMinTrackSize.y = settings->minHeight;
     return 0;
 }
 
 int Presenter::OnPaint() {
+    AssertUiThread();
     view->OnPaint();
     return 0;
 }
@@ -431,12 +450,14 @@ int Presenter::OnPaint() {
 // ---- scrolling, zooming, selecting ------------------------------------------
 
 void Presenter::OnScrollLine(bool right) {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     ScrollTo(view->GetScrollPosition() + (right ? 1 : -1));
 }
 
 void Presenter::OnScrollPage(bool right) {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     int page = view->GetScrollPage();
@@ -444,6 +465,7 @@ void Presenter::OnScrollPage(bool right) {
 }
 
 void Presenter::OnScrollThumbTrack() {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     ScrollTo(view->GetScrollTrackPosition());
@@ -465,13 +487,16 @@ void Presenter::Zoom(bool in) {
 }
 
 void Presenter::OnZoomInClick() {
+    AssertUiThread();
     Zoom(true);
 }
 void Presenter::OnZoomOutClick() {
+    AssertUiThread();
     Zoom(false);
 }
 
 void Presenter::OnMouseDown(const POINTS* point) {
+    AssertUiThread();
     if (state != LOADED_SOURCE_DATA_STATE)
         return;
     int x = view->HitTestWaveform(point);
@@ -486,6 +511,7 @@ void Presenter::OnMouseDown(const POINTS* point) {
 }
 
 void Presenter::OnMouseDrag(const POINTS* point) {
+    AssertUiThread();
     if (state != SETTING_CURSOR_AND_SAMPLE_STATE)
         return;
     int x = view->HitTestWaveform(point);
@@ -509,6 +535,7 @@ void Presenter::OnMouseDrag(const POINTS* point) {
 }
 
 void Presenter::OnMouseUp(const POINTS*) {
+    AssertUiThread();
     if (state == SETTING_CURSOR_AND_SAMPLE_STATE)
         EnterLoadedSourceData();
 }
@@ -516,10 +543,12 @@ void Presenter::OnMouseUp(const POINTS*) {
 // ---- volumes, device and pin ---------------------------------------------
 
 void Presenter::OnMicVolumeChange() {
+    AssertUiThread();
     input.SetVolume(view->GetMicVolumePos());
 }
 
 void Presenter::OnSpeakerVolumeChange() {
+    AssertUiThread();
     source.SetVolume(view->GetSpeakerVolumePos());
 }
 
@@ -531,6 +560,7 @@ void Presenter::FillInputPins() {
 }
 
 void Presenter::OnInputDeviceChange() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     int i = view->GetSelectedInputDevice();
@@ -549,6 +579,7 @@ void Presenter::OnInputDeviceChange() {
 }
 
 void Presenter::OnInputPinChange() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     input.SetInputPin(view->GetSelectedInputPin());
@@ -558,6 +589,7 @@ void Presenter::OnInputPinChange() {
 // ---- loading a narrator file ------------------------------------------------
 
 void Presenter::OnOpenClick() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     wchar_t path[IniReg::kPathCapacity] = {};
@@ -571,6 +603,7 @@ void Presenter::OnOpenClick() {
 }
 
 void Presenter::OnRecentFileDoubleClick() {
+    AssertUiThread();
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     int i = view->GetSelectedRecentFile();
@@ -622,10 +655,12 @@ void Presenter::FinishLoadingIfDone() {
 // ---- playing and the training cycle ------------------------------------------
 
 void Presenter::OnPlayClick() {
+    AssertUiThread();
     EnterPlayingSourceData();
 }
 
 void Presenter::OnLoopClick() {
+    AssertUiThread();
     switch (state) {
         case LOADED_SOURCE_DATA_STATE:
             EnterListeningSample();
@@ -667,6 +702,7 @@ void Presenter::FollowSelectionPlayback() {
 }
 
 void Presenter::OnTimer() {
+    AssertUiThread();
     // A narrator playback that broke down is reported once; its cursor then
     // stands still until Pause.
     if ((state == PLAYING_SOURCE_DATA_STATE || state == LISTENING_SAMPLE_STATE ||
@@ -695,6 +731,7 @@ void Presenter::OnTimer() {
 }
 
 void Presenter::OnCaptureEvent() {
+    AssertUiThread();
     if (state != RECORDING_INPUT_DATA_STATE)
         return;
     while (input.pME) {

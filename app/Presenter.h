@@ -7,6 +7,7 @@
 // Threads: the UI thread, except the end of a file load, which the loading thread
 // hands to the UI thread before any entry action runs.
 #include <atomic>
+#include <cassert>
 #include <memory>
 #include <string>
 #include <thread>
@@ -70,6 +71,8 @@ class Presenter : public IPresenter {
     IniReg& Settings() { return *settings; }
 
   private:
+    // Every operation of the presenter belongs to the thread that made it.
+    void AssertUiThread() const { assert(std::this_thread::get_id() == uiThread); }
     void EnterNoSourceData();
     void EnterLoadingSourceData();
     void EnterLoadedSourceData();
@@ -93,6 +96,7 @@ class Presenter : public IPresenter {
     bool HasSelection() const;
     int SampleToColumn(int sample) const;
 
+    const std::thread::id uiThread = std::this_thread::get_id();
     std::atomic<int> state{NO_SOURCE_DATA_STATE};
     IView* view;
     std::unique_ptr<IniReg> settings;

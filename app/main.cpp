@@ -1,6 +1,7 @@
 // Sayalike: a desktop pronunciation trainer.
 #include <QApplication>
 #include <QScreen>
+#include <vector>
 
 #include "GstBackend.h"
 #include "IniReg.h"
@@ -17,8 +18,17 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         View view;
-        QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        Presenter presenter(&view, std::make_unique<IniReg>(screen.width(), screen.height()));
+        // No screen at all (a desktop that has none attached yet) leaves the
+        // store's defaults for an unknown screen.
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        const QSize screen = primary ? primary->geometry().size() : QSize(0, 0);
+        auto settings = std::make_unique<IniReg>(screen.width(), screen.height());
+        std::vector<QRect> areas;
+        for (const QScreen* each : QGuiApplication::screens())
+            areas.push_back(each->availableGeometry());
+        if (!areas.empty())
+            settings->SetAvailableAreas(std::move(areas));
+        Presenter presenter(&view, std::move(settings));
         thePresenter = &presenter;
         result = presenter.Run();
         thePresenter = nullptr;

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
+#include <limits>
 
 using namespace std::string_literals;
 
@@ -44,14 +46,16 @@ std::optional<std::wstring> ReadWide(const QSettings& store, const QString& key)
 }
 
 // Numbers come back from the file as text; a value that is not a 32-bit integer
-// leaves the field as it was. No range is checked.
-void ReadInt(const QSettings& store, const QString& key, int& field) {
+// in [minimum, maximum] leaves the field as it was.
+void ReadInt(const QSettings& store, const QString& key, int& field,
+             int minimum = std::numeric_limits<int>::min(),
+             int maximum = std::numeric_limits<int>::max()) {
     const auto text = ReadString(store, key);
     if (!text)
         return;
     bool ok = false;
     const int value = text->toInt(&ok);
-    if (ok)
+    if (ok && value >= minimum && value <= maximum)
         field = value;
 }
 
@@ -76,8 +80,12 @@ HRESULT CopyString(std::optional<std::wstring>& field, const wchar_t* source) {
 }  // namespace
 
 IniReg::IniReg(int screenWidth, int screenHeight)
-    : filter(L"Audio Files (*.mp3)\0*.mp3\0Wave Files (*.wav)\0*.wav\0\0"s) {
-    PlaceOnScreen(screenWidth, screenHeight);
+    : filter(L"Audio Files (*.mp3)\0*.mp3\0Wave Files (*.wav)\0*.wav\0\0"s),
+      primaryWidth(screenWidth),
+      primaryHeight(screenHeight) {
+    if (primaryWidth > 0 && primaryHeight > 0)
+        availableAreas.emplace_back(0, 0, primaryWidth, primaryHeight);
+    PlaceOnScreen(kDefaultWidth, kDefaultHeight);
     SetInitialDir(DocumentsFolder());
 }
 
@@ -88,14 +96,39 @@ IniReg::IniReg(int screenWidth, int screenHeight, std::filesystem::path file)
 
 IniReg::~IniReg() = default;
 
-void IniReg::PlaceOnScreen(int screenWidth, int screenHeight) {
+void IniReg::SetAvailableAreas(std::vector<QRect> areas) {
+    availableAreas = std::move(areas);
+}
+
+// Centred on the primary screen, no larger than it.
+void IniReg::PlaceOnScreen(int wantedWidth, int wantedHeight) {
     // Without a usable screen size the window keeps its default size at the origin.
-    if (screenWidth <= 0 || screenHeight <= 0)
+    if (primaryWidth <= 0 || primaryHeight <= 0)
         return;
-    width = std::min(kDefaultWidth, screenWidth);
-    height = std::min(kDefaultHeight, screenHeight);
-    left = (screenWidth - width) / 2;
-    top = (screenHeight - height) / 2;
+    width = std::min(wantedWidth, primaryWidth);
+    height = std::min(wantedHeight, primaryHeight);
+    left = (primaryWidth - width) / 2;
+    top = (primaryHeight - height) / 2;
+}
+
+// A window stored where no screen is now would open out of sight.
+void IniReg::KeepInSight() {
+    // In 64 bits: a file edited by hand may hold any 32-bit placement.
+    const std::int64_t right = std::int64_t{left} + width, bottom = std::int64_t{top} + height;
+    const bool seen =
+        width > 0 && height > 0 &&
+        std::any_of(availableAreas.begin(), availableAreas.end(), [&](const QRect& area) {
+            return left <= area.right() && right > area.left() && top <= area.bottom() &&
+                   bottom > area.top();
+        });
+    if (seen || availableAreas.empty())
+        return;
+    const bool fits = width > 0 && height > 0 && width <= primaryWidth && height <= primaryHeight;
+    PlaceOnScreen(fits ? width : kDefaultWidth, fits ? height : kDefaultHeight);
+}
+
+int IniReg::FilterCount() const {
+    return static_cast<int>(std::count(filter.begin(), filter.end(), L'\0') - 1) / 2;
 }
 
 // A folder that does not fit the dialog's buffer is not taken: the folder stays.
@@ -153,9 +186,10 @@ void IniReg::Load() {
     ReadInt(*store, QStringLiteral("Width"), width);
     ReadInt(*store, QStringLiteral("Height"), height);
     ReadInt(*store, QStringLiteral("Maximized"), maximized);
-    ReadInt(*store, QStringLiteral("FilterIndex"), filterIndex);
+    ReadInt(*store, QStringLiteral("FilterIndex"), filterIndex, 1, FilterCount());
     ReadInt(*store, QStringLiteral("SpkVolPos"), speakerVolumePos);
     ReadInt(*store, QStringLiteral("McVolPos"), micVolumePos);
+    KeepInSight();
     if (const auto folder = ReadWide(*store, kInitialDir))
         SetInitialDir(*folder);
     inputDeviceName = ReadWide(*store, kInputDeviceName);

@@ -12,6 +12,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <QRect>
 
 #include "IIniData.h"
 
@@ -24,6 +27,7 @@ class IniReg : public IIniData {
     static constexpr int kDefaultHeight = 400;
 
     // Defaults for a primary screen of the given size, kept in the user's store.
+    // A size of 0 (no screen known) gives the default size at the origin.
     IniReg(int screenWidth, int screenHeight);
     // The same, kept in the INI file iniFile instead.
     IniReg(int screenWidth, int screenHeight, std::filesystem::path iniFile);
@@ -41,6 +45,11 @@ class IniReg : public IIniData {
     void SetMcVolPos(int position) override;
     void Load() override;
     void Save() override;
+
+    // The desktop areas a window may take, one per screen. A stored placement that
+    // meets none of them (a monitor that has gone) is replaced on Load by the
+    // default one. Until set, the primary screen from the constructor counts.
+    void SetAvailableAreas(std::vector<QRect> areas);
 
     // The Open dialog's filter: display text and pattern pairs, each ended by a NUL,
     // plus a final NUL.
@@ -60,10 +69,15 @@ class IniReg : public IIniData {
 
   private:
     std::unique_ptr<QSettings> OpenStore() const;
-    void PlaceOnScreen(int screenWidth, int screenHeight);
+    void PlaceOnScreen(int wantedWidth, int wantedHeight);
+    void KeepInSight();
+    int FilterCount() const;
     void SetInitialDir(const std::wstring& folder);
     void LoadRecentFiles(QSettings& store);
     void SaveRecentFiles(QSettings& store) const;
 
     std::optional<std::filesystem::path> iniFile;
+    int primaryWidth = 0;
+    int primaryHeight = 0;
+    std::vector<QRect> availableAreas;
 };

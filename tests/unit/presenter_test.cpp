@@ -108,12 +108,24 @@ TEST_F(PresenterTest, StoredDeviceAndPinAreRestoredByName) {
     EXPECT_FALSE(media->Mixer(1, 0).enabled);
 }
 
-TEST_F(PresenterTest, UnknownStoredNamesFallBackToTheFirstDeviceAndPin) {
+TEST_F(PresenterTest, UnknownOrUnusableStoredNamesFallBackToTheFirstDeviceAndPin) {
     WriteSetting("InputDeviceName", "mic b");  // names match case-sensitively
     WriteSetting("InputPinName", "Nothing");
     ASSERT_EQ(Start(), 0);
     EXPECT_EQ(view.selectedDevice, 0);
     EXPECT_EQ(view.selectedPin, 0);
+
+    // A stored device that is there but fails to open is reported, and the first
+    // one is used and saved, so the next start is clean.
+    presenter.reset();
+    WriteSetting("InputDeviceName", "Mic B");
+    media->devices[1].bindObjectResult = E_FAIL;
+    ASSERT_EQ(Start(), 0);
+    EXPECT_THAT(messages.Texts().at(0),
+                ::testing::StartsWith(L"m_Monikers[m_nCurrent]->BindToObject("));
+    EXPECT_EQ(view.selectedDevice, 0);
+    EXPECT_EQ(presenter->OnClose(), 1);
+    EXPECT_STREQ(presenter->Settings().GetInputDeviceName(), L"Mic A");
 }
 
 TEST_F(PresenterTest, OneDeviceWithOnePinHidesBothCombos) {
@@ -383,7 +395,7 @@ TEST_F(PresenterTest, RunLoadsTheStoreAndOpensTheWindowAtTheStoredPlacement) {
     EXPECT_THAT(view.journal, ElementsAre("Run 5,6 900x600 true"));
 }
 
-TEST_F(PresenterTest, RecentListStopsAtTheFirstVanishedFile) {
+TEST_F(PresenterTest, RecentListDropsAVanishedFileAndKeepsTheRest) {
     std::string a = dir.filePath("a.wav").toStdString(), b = dir.filePath("b.wav").toStdString();
     for (const auto& p : {a, b})
         std::ofstream(p) << "x";
@@ -393,7 +405,7 @@ TEST_F(PresenterTest, RecentListStopsAtTheFirstVanishedFile) {
     presenter->Settings().Load();
     std::filesystem::remove(a);
     ASSERT_EQ(presenter->OnCreate(nullptr), 0);
-    EXPECT_TRUE(view.recent.empty()) << "the vanished first entry ends this refill";
+    EXPECT_THAT(view.recent, ElementsAre(std::wstring(b.begin(), b.end())));
 }
 
 }  // namespace

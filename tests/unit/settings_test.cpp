@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QRect>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -129,6 +130,33 @@ TEST_F(SettingsTest, DefaultWindowShrinksToASmallScreen) {
     EXPECT_EQ(unknown.height, 400);
     EXPECT_EQ(unknown.left, 0);
     EXPECT_EQ(unknown.top, 0);
+}
+
+TEST_F(SettingsTest, AWindowStoredOutOfSightOpensAtTheDefaultPlacement) {
+    struct Row {
+        QRect stored, loaded;
+        bool secondScreen;  // a second one, right of the 1920 x 1080 primary
+    };
+    for (const auto& [stored, loaded, secondScreen] : {
+             Row{{3000, 100, 800, 500}, {560, 290, 800, 500}, false},  // its monitor has gone
+             Row{{3000, 100, 800, 500}, {3000, 100, 800, 500}, true},
+             Row{{-900, -600, 900, 600}, {510, 240, 900, 600}, false},    // touches a corner
+             Row{{100, 1080, 2500, 500}, {610, 340, 700, 400}, false},    // too large to keep
+             Row{{1900, 1060, 800, 500}, {1900, 1060, 800, 500}, false},  // partly seen
+         }) {
+        SCOPED_TRACE(stored.y());
+        QSettings ini(IniFile(), QSettings::IniFormat);  // shares the store's cache
+        for (const auto& [key, value] : {std::pair{"Left", stored.x()},
+                                         {"Top", stored.y()},
+                                         {"Width", stored.width()},
+                                         {"Height", stored.height()}})
+            ini.setValue(QLatin1String(key), value);
+        IniReg store = MakeStore();
+        if (secondScreen)
+            store.SetAvailableAreas({{0, 0, 1920, 1050}, {1920, 0, 1280, 1024}});
+        store.Load();
+        EXPECT_EQ(QRect(store.left, store.top, store.width, store.height), loaded);
+    }
 }
 
 TEST_F(SettingsTest, EveryValueSurvivesSaveAndAFreshLoad) {
@@ -386,7 +414,8 @@ TEST_F(SettingsTest, SaveAfterTheListShrankLeavesTheOldTailWithoutDuplicatingIt)
 }
 
 TEST_F(SettingsTest, ValuesEditedByHandThatAreNotNumbersOrDoNotFitAreIgnored) {
-    for (int length : {260, 300}) {
+    for (const auto& [length, filterIndex] :
+         {std::pair<int, QByteArray>{260, "2, 3"}, {300, "-2147483648"}, {300, "3"}}) {
         SCOPED_TRACE(length);
         WriteIni(
             "[General]\n"
@@ -395,7 +424,9 @@ TEST_F(SettingsTest, ValuesEditedByHandThatAreNotNumbersOrDoNotFitAreIgnored) {
             "Width=-2147483649\n"
             "Height=12px\n"
             "Maximized=\n"
-            "FilterIndex=2, 3\n"
+            "FilterIndex=" +
+            filterIndex +
+            "\n"
             "SpkVolPos=500\n"
             "McVolPos=-7\n"
             "InitialDir=" +
