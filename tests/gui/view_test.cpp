@@ -10,15 +10,12 @@
 #include <thread>
 
 #include "IPresenter.h"
-#include "IconButton.h"
 #include "MessageBox.h"
 #include "OpenFileName.h"
 #include "ProgressDialog.h"
 #include "QtMessageBox.h"
 #include "TimeAxis.h"
-#include "TimelineDecorator.h"
 #include "View.h"
-#include "VisualComponent.h"
 
 namespace {
 
@@ -67,7 +64,7 @@ struct RecordingPresenter : IPresenter {
     void OnCaptureEvent() override { ++calls["OnCaptureEvent"]; }
 };
 
-const QRgb kBlack = qRgb(0, 0, 0), kTeal = qRgb(10, 110, 120), kBlue = qRgb(0, 0, 255);
+const QRgb kBlack = qRgb(0, 0, 0), kBlue = qRgb(0, 0, 255);
 const QRgb kRed = qRgb(255, 0, 0), kHalfWhite = qRgb(127, 127, 127);
 
 // A shown main window of 700 x 400 client pixels; its waveform's frame is
@@ -103,9 +100,9 @@ std::unique_ptr<short[]> Columns(const std::vector<short>& values) {
 }
 
 // The rows of column x, from the top, that have the colour.
-std::vector<int> RowsOf(const QImage& image, int x, QRgb colour, int rows = 1000) {
+std::vector<int> RowsOf(const QImage& image, int x, QRgb colour) {
     std::vector<int> found;
-    for (int y = 0; y < std::min(rows, image.height()); ++y) {
+    for (int y = 0; y < image.height(); ++y) {
         if (image.pixel(x, y) == colour)
             found.push_back(y);
     }
