@@ -5,21 +5,17 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <atomic>
-#include <cwchar>
 #include <functional>
 #include <numeric>
 #include <thread>
 
 #include "IPresenter.h"
-#include "IconButton.h"
 #include "MessageBox.h"
 #include "OpenFileName.h"
 #include "ProgressDialog.h"
 #include "QtMessageBox.h"
 #include "TimeAxis.h"
-#include "TimelineDecorator.h"
 #include "View.h"
-#include "VisualComponent.h"
 
 namespace {
 
@@ -30,7 +26,7 @@ struct RecordingPresenter : IPresenter {
     View& view;
     std::map<std::string, int> calls;
     std::vector<std::string> mouse;
-    int createResult = 0, closeResult = 1;
+    int closeResult = 1;
     std::function<void()> onMove, onThumbTrack;
     std::function<void(bool)> onPage;
 
@@ -38,7 +34,7 @@ struct RecordingPresenter : IPresenter {
         mouse.push_back(what + std::to_string(p->x) + "," + std::to_string(p->y));
     }
     int Run() override { return 0; }
-    int OnCreate(HWND hwnd) override { return createResult ? createResult : view.OnCreate(hwnd); }
+    int OnCreate(HWND hwnd) override { return view.OnCreate(hwnd); }
     void OnSize(int type, int w, int h) override {
         type != SIZE_MINIMIZED ? view.Layout(type, w, h) : void();
     }
@@ -68,24 +64,21 @@ struct RecordingPresenter : IPresenter {
     void OnCaptureEvent() override { ++calls["OnCaptureEvent"]; }
 };
 
-struct Installed {
-    Installed() { thePresenter = &presenter; }
-    ~Installed() { thePresenter = nullptr; }
-    View view;
-    RecordingPresenter presenter{view};
-};
-
-const QRgb kBlack = qRgb(0, 0, 0), kTeal = qRgb(10, 110, 120), kBlue = qRgb(0, 0, 255);
+const QRgb kBlack = qRgb(0, 0, 0), kBlue = qRgb(0, 0, 255);
 const QRgb kRed = qRgb(255, 0, 0), kHalfWhite = qRgb(127, 127, 127);
 
 // A shown main window of 700 x 400 client pixels; its waveform's frame is
 // 30,59 .. 670,175 and column i is drawn at x = 31 + i.
-class ViewTest : public ::testing::Test, protected Installed {
+class ViewTest : public ::testing::Test {
   protected:
+    View view;
+    RecordingPresenter presenter{view};
     void SetUp() override {
+        thePresenter = &presenter;
         ASSERT_TRUE(view.CreateAndShow(100, 100, 700, 400, false));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Window()));
     }
+    void TearDown() override { thePresenter = nullptr; }
     QWidget* Window() const { return view.MainWidget(); }
     template <class T = QWidget>
     T* Control(const char* name) const {
@@ -107,9 +100,9 @@ std::unique_ptr<short[]> Columns(const std::vector<short>& values) {
 }
 
 // The rows of column x, from the top, that have the colour.
-std::vector<int> RowsOf(const QImage& image, int x, QRgb colour, int rows = 1000) {
+std::vector<int> RowsOf(const QImage& image, int x, QRgb colour) {
     std::vector<int> found;
-    for (int y = 0; y < std::min(rows, image.height()); ++y) {
+    for (int y = 0; y < image.height(); ++y) {
         if (image.pixel(x, y) == colour)
             found.push_back(y);
     }
@@ -122,66 +115,37 @@ std::vector<int> Range(int first, int last) {
     return rows;
 }
 
-TEST(ViewCreation, FollowsThePresenterAndKeepsTheRestoredRectangle) {
-    Installed refused, big, closing;
-    refused.presenter.createResult = -1;
-    EXPECT_FALSE(refused.view.CreateAndShow(0, 0, 700, 400, false));
-    EXPECT_EQ(refused.view.MainWidget(), nullptr);
-
-    thePresenter = &big.presenter;
-    ASSERT_TRUE(big.view.CreateAndShow(40, 30, 600, 450, true));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return big.view.MainWidget()->isMaximized(); }));
-    int x = 0, y = 0, w = 0, h = 0;
-    bool maximized = false;
-    ASSERT_TRUE(big.view.GetPlacement(&x, &y, &w, &h, &maximized));
-    EXPECT_EQ(std::tuple(QRect(x, y, w, h), maximized), std::tuple(QRect(40, 30, 600, 450), true));
-
-    thePresenter = &closing.presenter;
-    closing.presenter.closeResult = 0;
-    bool stayedOpen = false;
-    QTimer::singleShot(0, [&] {
-        closing.view.MainWidget()->close();
-        stayedOpen = closing.view.MainWidget()->isVisible();
-        closing.presenter.closeResult = 1;
-        closing.view.MainWidget()->close();
-    });
-    EXPECT_EQ(closing.view.Run(120, 80, 640, 420, false), 0);
-    EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(closing.presenter.calls["OnClose"], 2);
-}
-
-TEST_F(ViewTest, WindowIsTitledForScreenReadersAndKeepsItsControlsApartAtEverySize) {
+TEST_F(ViewTest, WindowIsNamedForScreenReadersKeepsItsControlsApartAndAsksBeforeClosing) {
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(Window());
     EXPECT_EQ(std::tuple(Window()->windowTitle(), window->role(), window->text(QAccessible::Name)),
               std::tuple(QStringLiteral("Sayalike v1.3"), QAccessible::Window,
                          QStringLiteral("Sayalike v1.3")));
     EXPECT_EQ(Window()->minimumSize(), QSize(544, 400));
-    EXPECT_EQ(view.GetWindowHandle(), dynamic_cast<IWindow*>(Window()));
-
-    // A combo box shown alone takes the first place.
+    ResizeTo(QSize(544, 400));
+    view.ShowInputDevices(true);
     view.ShowInputPins(true);
     view.LayoutDeviceCombos();
-    const int first = Control("InputPinCombo")->x();
-    view.ShowInputDevices(true);
-    SIZE before, after;
-    view.GetWaveformSize(&before);
-    for (const QSize size : {QSize(544, 400), QSize(900, 600)}) {
-        ResizeTo(size);
-        view.LayoutDeviceCombos();
-        EXPECT_EQ(Control("InputDeviceCombo")->x(), first);
-        const auto controls = Window()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-        for (QWidget* a : controls) {
-            const std::string name =
-                a->objectName().toStdString() + " at " + std::to_string(size.width());
-            EXPECT_FALSE(a->accessibleName().isEmpty()) << name;
-            EXPECT_TRUE(Window()->rect().contains(a->geometry())) << name;
-            for (QWidget* b : controls)
-                EXPECT_TRUE(a == b || !a->geometry().intersects(b->geometry()))
-                    << name << " over " << b->objectName().toStdString();
-        }
+    const auto controls = Window()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* a : controls) {
+        const std::string name = a->objectName().toStdString();
+        EXPECT_FALSE(a->accessibleName().isEmpty()) << name;
+        EXPECT_TRUE(Window()->rect().contains(a->geometry())) << name;
+        for (QWidget* b : controls)
+            EXPECT_TRUE(a == b || !a->geometry().intersects(b->geometry()))
+                << name << " over " << b->objectName().toStdString();
     }
-    view.GetWaveformSize(&after);
-    EXPECT_EQ(QSize(after.cx - before.cx, after.cy - before.cy), QSize(200, 200));
+    // Maximised, the window still reports the rectangle it restores to.
+    Window()->showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Window()->isMaximized(); }));
+    int x = 0, y = 0, w = 0, h = 0;
+    bool maximized = false;
+    ASSERT_TRUE(view.GetPlacement(&x, &y, &w, &h, &maximized));
+    EXPECT_EQ(std::tuple(QRect(x, y, w, h), maximized),
+              std::tuple(QRect(100, 100, 544, 400), true));
+    // Only a refusal is tried: an accepted close ends the event loop of every later dialog.
+    presenter.closeResult = 0;
+    EXPECT_FALSE(Window()->close());
+    EXPECT_EQ(presenter.calls["OnClose"], 1);
 }
 
 struct ControlRow {
@@ -230,29 +194,6 @@ TEST_F(ViewTest, EachControlIsNamedEnabledOnItsOwnAndClickedOnlyWhenEnabled) {
         EXPECT_FALSE(Control(row.name)->isEnabled()) << row.name;
 }
 
-TEST_F(ViewTest, ButtonsShowTheirLookAndTurnIntoPauseWhilePlayingOrLooping) {
-    for (const auto& [name, set, idle] : {std::tuple("PlayButton", &View::SetPlaying, "Play"),
-                                          std::tuple("LoopButton", &View::SetLooping, "Loop")}) {
-        auto* button = Control<IconButton>(name);
-        const QString idlePicture = button->CurrentPicture();
-        (view.*set)(true);
-        EXPECT_EQ(std::tuple(button->accessibleName(), button->toolTip()),
-                  std::tuple(QStringLiteral("Pause"), QStringLiteral("Pause")))
-            << name;
-        EXPECT_NE(button->CurrentPicture(), idlePicture) << name;
-        (view.*set)(false);
-        EXPECT_EQ(std::tuple(button->accessibleName(), button->CurrentPicture()),
-                  std::tuple(QString(idle), idlePicture))
-            << name;
-    }
-    // The pictures are compiled in, a look of their own for each state.
-    auto* open = Control<IconButton>("OpenButton");
-    const QString normal = open->CurrentPicture();
-    view.EnableOpen(false);
-    EXPECT_NE(open->CurrentPicture(), normal);
-    EXPECT_TRUE(QFile::exists(normal) && QFile::exists(open->CurrentPicture()));
-}
-
 TEST_F(ViewTest, TrackbarsShowTheVolumeLoudestAtTheTopAndReportOnlyTheUsersMoves) {
     const std::tuple<const char*, void (View::*)(int), int (View::*)(), const char*> rows[] = {
         {"MicVolumeTrackbar", &View::SetMicVolumePos, &View::GetMicVolumePos, "OnMicVolumeChange"},
@@ -271,11 +212,9 @@ TEST_F(ViewTest, TrackbarsShowTheVolumeLoudestAtTheTopAndReportOnlyTheUsersMoves
         EXPECT_EQ(spoken->currentValue().toInt(), 30);
         spoken->setCurrentValue(35);
         EXPECT_EQ((view.*get)(), 35);
-        // A click above the thumb pages louder; so does the Up key, by one.
+        // A click above the thumb pages louder.
         QTest::mouseClick(trackbar, Qt::LeftButton, {}, QPoint(trackbar->width() / 2, 3));
-        EXPECT_EQ((view.*get)(), 45);
-        QTest::keyClick(trackbar, Qt::Key_Up);
-        EXPECT_EQ(std::pair((view.*get)(), presenter.calls[call]), std::pair(46, 3));
+        EXPECT_EQ(std::pair((view.*get)(), presenter.calls[call]), std::pair(45, 2));
     }
 }
 
@@ -286,54 +225,27 @@ TEST_F(ViewTest, ComboBoxesListWithoutSelectingAndReportOnlyTheUsersChoice) {
         void (View::*select)(int);
         int (View::*selected)();
         void (View::*show)(bool);
-        void (View::*clear)();
         const char* call;
     };
     const Row rows[] = {
         {"InputDeviceCombo", &View::AddInputDevice, &View::SelectInputDevice,
-         &View::GetSelectedInputDevice, &View::ShowInputDevices, &View::ClearInputDevices,
-         "OnInputDeviceChange"},
+         &View::GetSelectedInputDevice, &View::ShowInputDevices, "OnInputDeviceChange"},
         {"InputPinCombo", &View::AddInputPin, &View::SelectInputPin, &View::GetSelectedInputPin,
-         &View::ShowInputPins, &View::ClearInputPins, "OnInputPinChange"}};
+         &View::ShowInputPins, "OnInputPinChange"}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         auto* combo = Control<QComboBox>(r.name);
         for (const wchar_t* entry : {L"One", L"Two", static_cast<const wchar_t*>(nullptr)})
             (view.*r.add)(entry);
         EXPECT_EQ(std::pair(combo->count(), (view.*r.selected)()), std::pair(3, -1));
-        (view.*r.select)(7);
-        EXPECT_EQ((view.*r.selected)(), -1);
         (view.*r.select)(0);
         (view.*r.show)(true);
         EXPECT_TRUE(combo->isVisible());
         QTest::keyClick(combo, Qt::Key_Down);
         EXPECT_EQ(std::pair((view.*r.selected)(), presenter.calls[r.call]), std::pair(1, 1));
         (view.*r.show)(false);
-        (view.*r.clear)();
-        EXPECT_EQ(std::tuple(combo->isVisible(), combo->count(), (view.*r.selected)()),
-                  std::tuple(false, 0, -1));
+        EXPECT_FALSE(combo->isVisible());
     }
-}
-
-TEST_F(ViewTest, RecentFilesReportADoubleClickAndTheStatusTextIsShown) {
-    auto* list = Control<QListWidget>("RecentFilesList");
-    view.AddRecentFile(L"/home/learner/first.mp3");
-    view.AddRecentFile(L"/home/learner/second.wav");
-    EXPECT_EQ(view.GetSelectedRecentFile(), -1);
-    const QPoint second = list->visualItemRect(list->item(1)).center();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
-    EXPECT_EQ(std::pair(presenter.calls["OnRecentFileDoubleClick"], view.GetSelectedRecentFile()),
-              std::pair(1, 1));
-    view.ClearRecentFiles();
-    EXPECT_EQ(std::pair(list->count(), view.GetSelectedRecentFile()), std::pair(0, -1));
-
-    view.SetStatusText(L"Select a phrase with the mouse");
-    auto* status = Control<QLabel>("StatusText");
-    EXPECT_EQ(status->text(), QStringLiteral("Select a phrase with the mouse"));
-    EXPECT_TRUE(status->isVisible());
-    view.SetStatusText(nullptr);
-    EXPECT_TRUE(status->text().isEmpty());
 }
 
 TEST_F(ViewTest, OnlyAPlainLeftDragIsReportedInClientPointsAlsoOutsideTheWindow) {
@@ -385,10 +297,6 @@ TEST(ProgressPlacement, CentredOnTheOwnerAndKeptOnTheScreen) {
         EXPECT_TRUE(!screen.contains(owner) ||
                     (dialog.center() - owner.center()).manhattanLength() <= 2);
     }
-    // The owner follows the dialog's centre, but not above the screen.
-    EXPECT_EQ(progress_placement::OwnerFollowing(QRect(-50, 10, 351, 75), QRect(100, 100, 702, 400),
-                                                 screen),
-              QPoint(-226, 0));
 }
 
 TEST_F(ViewTest, LoadingWindowCannotBeClosedAndStaysOverTheMainWindow) {
@@ -434,7 +342,7 @@ TEST_F(ViewTest, LoadingWindowCannotBeClosedAndStaysOverTheMainWindow) {
 }
 
 TEST_F(ViewTest, OpenWritesBackTheFileItsFolderAndTheFilterOrNothing) {
-    constexpr wchar_t kFilter[] = L"Audio Files (*.mp3)\0*.mp3\0Wave Files (*.wav)\0*.wav\0";
+    constexpr wchar_t kFilter[] = L"Sound\0*.mp3;*.wav\0Wave Files (*.wav)\0*.wav\0";
     wchar_t fileName[kPathBufferLength] = L"";
     wchar_t folder[kPathBufferLength] = L"/home/learner/Documents";
     int filterIndex = 2;
@@ -454,14 +362,12 @@ TEST_F(ViewTest, OpenWritesBackTheFileItsFolderAndTheFilterOrNothing) {
               std::tuple(L"", L"/home/learner/Documents", 2));
     EXPECT_EQ(std::tuple(asked.initialDir, asked.nameFilters, asked.filterIndex),
               std::tuple(QStringLiteral("/home/learner/Documents"),
-                         QStringList({QStringLiteral("Audio Files (*.mp3)"),
+                         QStringList({QStringLiteral("Sound (*.mp3 *.wav)"),
                                       QStringLiteral("Wave Files (*.wav)")}),
                          1));
     const std::pair<const char*, const wchar_t*> folders[] = {
         {"/home/learner/Speech/lesson.mp3", L"/home/learner/Speech"},
         {"/a.wav", L"/"},
-        {"/home//learner//a.wav", L"/home//learner"},
-        {"C:\\a.wav", L"C:\\"},
         {"C:\\Speech\\Lesson 1\\a.mp3", L"C:\\Speech\\Lesson 1"}};
     for (const auto& [file, kept] : folders) {
         answer = QString::fromUtf8(file);
@@ -469,8 +375,6 @@ TEST_F(ViewTest, OpenWritesBackTheFileItsFolderAndTheFilterOrNothing) {
         EXPECT_EQ(std::tuple(QString::fromWCharArray(fileName), std::wstring(folder), filterIndex),
                   std::tuple(answer, kept, 1));
     }
-    EXPECT_EQ(NameFiltersFromMultiString(L"Sound\0*.mp3;*.wav\0"),
-              QStringList(QStringLiteral("Sound (*.mp3 *.wav)")));
 }
 
 // Answers every message box that comes up, recording what it showed.
@@ -537,39 +441,11 @@ TEST(QtMessageBoxes, ABoxRaisedOnAnotherThreadIsShownOnTheUiThreadAndWaitedFor) 
     EXPECT_EQ(answerer.shown,
               QStringList(QStringLiteral("Error|Sorry, such file doesn't exist...")));
     EXPECT_EQ(answerer.icon, QMessageBox::Critical);
-    EXPECT_EQ(MessageBoxW(L"Plain", L"", MB_OK), IDOK);
-    EXPECT_EQ(answerer.icon, QMessageBox::NoIcon);
     SetMessageBoxHandler(nullptr);
-}
-
-// Paints a component alone onto a grey canvas.
-QImage Paint(IVisualComponent& component, QSize canvas) {
-    QImage image(canvas, QImage::Format_RGB32);
-    image.fill(qRgb(212, 208, 200));
-    QPainter painter(&image);
-    component.Draw(painter);
-    return image;
-}
-
-TEST(WaveformPicture, EachColumnIsAStrokeAcrossItsPeakJoinedToTheNext) {
-    VisualComponent wave(0, 0, 39, 20);  // centre row 10
-    wave.SetColumns(Columns({3, 0, 5, 1}), 4);
-    const QImage image = Paint(wave, QSize(60, 40));
-    EXPECT_EQ(RowsOf(image, 1, kBlue), Range(7, 13));
-    EXPECT_EQ(image.pixel(2, 10), kBlue);  // a zero column: a dot on the centre line
-    EXPECT_EQ(RowsOf(image, 3, kBlue), Range(5, 15));
-    EXPECT_EQ(RowsOf(image, 4, kBlue), Range(9, 11));  // ends where it stops
-    EXPECT_EQ(RowsOf(image, 5, kBlue), std::vector<int>());
-    // A new size shows once the old picture is dropped.
-    wave.SetBounds(0, 0, 49, 20);
-    wave.Reset();
-    EXPECT_EQ(Paint(wave, QSize(60, 40)).pixel(49, 20), kBlack);
 }
 
 TEST_F(ViewTest, ClickedPixelCarriesTheCursorInsideTheFrameAndTheBandShadesTheSelection) {
     const auto tickOverFirstColumn = [&] { return Picture().pixel(31, 43) == kBlack; };
-    view.SetCursorColumn(10);
-    EXPECT_EQ(std::pair(view.GetCursorColumn(), tickOverFirstColumn()), std::pair(-1, false));
     view.SetWaveform(Columns(std::vector<short>(600, 3)), 600, 0.0, 12.5);
     EXPECT_EQ(std::pair(RowsOf(Picture(), 34, kBlue), tickOverFirstColumn()),
               std::pair(Range(114, 120), true));
@@ -617,18 +493,10 @@ TEST_F(ViewTest, ClickedPixelCarriesTheCursorInsideTheFrameAndTheBandShadesTheSe
 }
 
 TEST_F(ViewTest, LampsFollowTheCycle) {
-    // Each lamp is painted just left of its label.
+    // Each lamp is painted just left of its label; lit, its middle is green.
     const auto lit = [&](const char* label) {
-        const QRect at = Control(label)->geometry().translated(-20, 0);
-        const QImage image = Picture();
-        int green = 0;
-        for (int y = at.top(); y < at.top() + 16; ++y) {
-            for (int x = at.left(); x < at.left() + 20; ++x) {
-                const QColor c = image.pixelColor(x, y);
-                green += c.green() > c.red() + 60 && c.green() > c.blue() + 60;
-            }
-        }
-        return green > 40;
+        const QColor c = Picture().pixelColor(Control(label)->geometry().topLeft() + QPoint(-8, 8));
+        return c.green() > c.red() + 60 && c.green() > c.blue() + 60;
     };
     EXPECT_EQ(std::pair(lit("ListenLabel"), lit("SayLabel")), std::pair(false, false));
     view.SetLooping(true);
@@ -640,7 +508,7 @@ TEST_F(ViewTest, LampsFollowTheCycle) {
     EXPECT_EQ(std::pair(lit("ListenLabel"), lit("SayLabel")), std::pair(false, false));
 }
 
-TEST_F(ViewTest, ScrollRangeIsTheTotalPlusOneWithAPageOfThreeQuartersOfTheWidth) {
+TEST_F(ViewTest, ScrollRangeIsTheTotalPlusOneAndOnlyThePresenterMovesTheThumb) {
     auto* bar = Control<QScrollBar>("WaveScrollBar");
     // The view's maximum, page and position, then those of the bar, whose range is
     // only the thumb's travel.
@@ -662,10 +530,8 @@ TEST_F(ViewTest, ScrollRangeIsTheTotalPlusOneWithAPageOfThreeQuartersOfTheWidth)
     view.SetScrollRange(1000, 200);
     view.ResetWaveform(false);
     EXPECT_EQ(state(), (std::array{1, 2, 0, 0, 2, 0}));
-}
 
-TEST_F(ViewTest, ScrollBarInputGoesToThePresenterWhichAloneMovesTheThumb) {
-    auto* bar = Control<QScrollBar>("WaveScrollBar");
+    // Input goes to the presenter, which alone moves the thumb.
     view.SetScrollRange(1000, 100);
     presenter.calls.clear();
     for (auto action : {QAbstractSlider::SliderSingleStepAdd, QAbstractSlider::SliderSingleStepSub,
@@ -702,64 +568,21 @@ TEST(TimeLabels, FieldsAreTruncatedAndHundredthsPaddedWithASpace) {
         EXPECT_EQ(FormatTime(t, hundredths), text) << t;
 }
 
-// The label count, then the first labels as x/left edge "text", the first one with
-// its minor ticks.
-std::wstring Describe(const std::vector<TimeTick>& ticks) {
-    std::wstring text = std::to_wstring(ticks.size()) + L":";
-    for (std::size_t i = 0; i < std::min<std::size_t>(3, ticks.size()); ++i) {
-        const TimeTick& t = ticks[i];
-        text += L" " + std::to_wstring(t.x) + L"/" + std::to_wstring(t.labelLeft) + L" \"" +
-                t.label + L"\"";
-        for (std::size_t j = 0; i == 0 && j < t.minorTicks.size(); ++j)
-            text += (j ? L" " : L" [") + std::to_wstring(t.minorTicks[j]) + (j == 3 ? L"]" : L"");
-    }
-    return text;
-}
-
-// 640 pixels of a 643-pixel strip at 1/128 or 1/64 s per pixel, so every position is
-// exact; labels two label widths apart, with four minor ticks between.
-TEST(TimeTicks, LabelsTwoLabelWidthsApartNeverReadingTheSame) {
-    const std::tuple<double, double, int, int, const wchar_t*> cases[] = {
-        {0.0, 5.0, 50, 70,
-         L"7: 1/-34 \"00:00:00, 0\" [21 41 61 81] 101/66 \"00:00:00,78\" 201/166 \"00:00:01,56\""},
-        {0.0, 10.0, 32, 44,
-         L"11: 1/-15 \"00:00:00\" [13 26 39 52] 65/49 \"00:00:01\" 129/113 \"00:00:02\""},
-        {0.28, 640 / 16384.0, 50, 70,  // closer than a hundredth: widened to one
-         L"5: 1/-34 \"00:00:00,28\" [33 66 98 131] 164/129 \"00:00:00,29\" 328/293 "
-         L"\"00:00:00,30\""},
-        {2.5, 10.0, 32, 44,  // the first label left of the strip, its minor ticks inside
-         L"11: -31/-47 \"00:00:02\" [-19 -6 7 20] 33/17 \"00:00:03\" 97/81 \"00:00:04\""},
-        {359999.5, 10.0, 32, 44,
-         L"11: -31/-47 \"99:59:59\" [-19 -6 7 20] 33/17 \"100:00:00\" 97/81 \"100:00:01\""},
-        {5.0, 0.0, 50, 70, L"0:"},
-        {5.0, 10.0, 0, 0, L"0:"},
-    };
-    for (const auto& [start, span, width8, width11, expected] : cases)
-        EXPECT_EQ(Describe(ComputeTimeTicks(start, span, 643, 640, width8, width11)), expected);
-    for (double span : {0.001, 0.01, 0.05, 0.3}) {
+// From the closest zoom out, labels stand two label widths apart or more, with four
+// minor ticks between, and neighbours never read the same.
+TEST(TimeTicks, LabelsStandApartAndNeverReadTheSame) {
+    for (double span : {0.001, 0.04, 0.3, 10.0, 1000.0}) {
         const auto ticks = ComputeTimeTicks(0.28, span, 643, 640, 50, 70);
-        for (std::size_t i = 1; i < ticks.size(); ++i)
-            EXPECT_NE(ticks[i].label, ticks[i - 1].label) << span;
+        ASSERT_FALSE(ticks.empty()) << span;
+        EXPECT_LE(ticks[0].x, 1) << span;
+        for (std::size_t i = 1; i < ticks.size(); ++i) {
+            const TimeTick& before = ticks[i - 1];
+            EXPECT_NE(ticks[i].label, before.label) << span;
+            EXPECT_GE(ticks[i].x - before.x, 99) << span;
+            EXPECT_TRUE(before.x < before.minorTicks[0] && before.minorTicks[3] < ticks[i].x);
+        }
     }
-}
-
-TEST(TimelinePicture, TicksHangFromTheTopWithTheLabelsCentredOnThem) {
-    TimelineDecorator timeline(0, 0, 300, 100, std::make_unique<VisualComponent>(0, 0, 300, 100));
-    timeline.SetBounds(0, 0, 642, 40);
-    timeline.SetTimeRange(0.0, 10.0);  // 1/64 s per pixel
-    const QImage image = Paint(timeline, QSize(643, 41));
-    const int labelWidth =
-        QFontMetrics(TimelineDecorator::LabelFont()).horizontalAdvance(QStringLiteral("00:00:00"));
-    const int x = 2 * labelWidth + 1, minor = x + static_cast<int>(0.8 * labelWidth);
-    EXPECT_EQ(RowsOf(image, x, kBlack, 7), Range(0, 5));
-    EXPECT_EQ(RowsOf(image, minor, kBlack, 19), Range(0, 3));
-    QRect ink;
-    for (int py = 6; py < 19; ++py) {
-        for (int px = x - labelWidth; px <= x + labelWidth; ++px)
-            ink |= image.pixel(px, py) == kTeal ? QRect() : QRect(px, py, 1, 1);
-    }
-    EXPECT_LE(std::abs(ink.center().x() - x), 1);
-    EXPECT_GE(ink.top(), TimelineDecorator::kLabelTop);
+    EXPECT_TRUE(ComputeTimeTicks(5.0, 0.0, 643, 640, 50, 70).empty());
 }
 
 }  // namespace
