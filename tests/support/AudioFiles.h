@@ -1,14 +1,12 @@
 #pragma once
-// Audio files made at test time: speech from espeak-ng, converted with sox and
-// encoded with lame (all installed by scripts/bootstrap), and a reader for the
-// PCM of a RIFF/WAVE file to compare decoded data with.
+// Audio files made at test time with the tools scripts/bootstrap installs
+// (espeak-ng, sox, lame), the programs a test runs beside it, and a reader for
+// the PCM of a RIFF/WAVE file.
 //
 //   ScratchFolder folder("decode");
-//   std::string speech = folder.Path("speech.wav");
-//   ASSERT_TRUE(MakeSpeech(speech, "Hello there"));
-//   ASSERT_TRUE(RunTool({"sox", speech, "-b", "24", folder.Path("s24.wav")}));
+//   ASSERT_TRUE(MakeSpeech(folder.Path("speech.wav"), "Hello there"));
+//   ASSERT_TRUE(RunTool({"sox", folder.Path("speech.wav"), "-b", "24", folder.Path("s24.wav")}));
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,62 +24,61 @@
 
 namespace audio_files {
 
-// Runs a program with its arguments (no shell), its output discarded; true
-// when it exits with status 0.
-inline bool RunTool(const std::vector<std::string>& command) {
+// Starts a program with its arguments (no shell), its standard output going to
+// `output` (else nowhere); its process id, or -1.
+inline pid_t Spawn(const std::vector<std::string>& command, int output = -1) {
     pid_t child = ::fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-        }
-        std::vector<char*> argv;
-        for (const auto& argument : command)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
+    if (child != 0)
+        return child;
+    int null = ::open("/dev/null", O_RDWR);
+    ::dup2(output >= 0 ? output : null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::dup2(null, STDIN_FILENO);
+    std::vector<char*> argv;
+    for (const auto& argument : command)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
+
+// Waits for the program to end; its exit status, -1 when it did not exit.
+inline int Reap(pid_t child) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR)
-            return false;
+            return -1;
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A folder of its own under $TMPDIR (else /tmp), removed with everything in it.
+// True when the program ran and exited with status 0.
+inline bool RunTool(const std::vector<std::string>& command) {
+    pid_t child = Spawn(command);
+    return child > 0 && Reap(child) == 0;
+}
+
+// A folder of its own under $TMPDIR (else /tmp), removed with everything in it,
+// even files a test made unreadable.
 class ScratchFolder {
   public:
     explicit ScratchFolder(const std::string& prefix) {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (::mkdtemp(buffer.data()))
-            path_ = buffer.data();
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
     }
     ~ScratchFolder() {
+        if (path_.empty())
+            return;
+        RunTool({"chmod", "-R", "u+rwx", path_});
         std::error_code ignored;
-        if (!path_.empty()) {
-            // Files made unreadable by a test must not stop the clean-up.
-            std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-            for (const auto& entry : std::filesystem::directory_iterator(path_, ignored)) {
-                std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                             std::filesystem::perm_options::add, ignored);
-            }
-            std::filesystem::remove_all(path_, ignored);
-        }
+        std::filesystem::remove_all(path_, ignored);
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     bool Ok() const { return !path_.empty(); }
-    const std::string& Root() const { return path_; }
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
   private:
@@ -105,13 +102,6 @@ inline bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>&
     return static_cast<bool>(out);
 }
 
-inline std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint16_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
 // The format and the PCM bytes of a RIFF/WAVE file; the data chunk's bytes are
 // cut to what the file holds when its header claims more.
 struct WavContents {
@@ -127,29 +117,32 @@ struct WavContents {
 
 inline std::optional<WavContents> ReadWav(const std::string& path) {
     std::vector<std::uint8_t> bytes = ReadBytes(path);
+    auto le = [&](std::size_t at, int size) {
+        std::uint32_t value = 0;
+        for (int k = size - 1; k >= 0; --k)
+            value = value << 8 | bytes[at + static_cast<std::size_t>(k)];
+        return value;
+    };
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
         return std::nullopt;
     WavContents wav;
-    bool haveFormat = false;
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        const std::uint8_t* chunk = bytes.data() + at;
-        std::uint32_t size = Le32(chunk + 4);
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && at + 8 + 16 <= bytes.size()) {
-            wav.formatTag = Le16(chunk + 8);
-            wav.channels = Le16(chunk + 10);
-            wav.sampleRate = Le32(chunk + 12);
-            wav.blockAlign = Le16(chunk + 20);
-            wav.bitsPerSample = Le16(chunk + 22);
-            haveFormat = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
+    for (std::size_t at = 12; at + 8 <= bytes.size();
+         at += 8 + le(at + 4, 4) + (le(at + 4, 4) & 1)) {
+        if (std::memcmp(&bytes[at], "fmt ", 4) == 0 && at + 24 <= bytes.size()) {
+            wav.formatTag = static_cast<std::uint16_t>(le(at + 8, 2));
+            wav.channels = static_cast<std::uint16_t>(le(at + 10, 2));
+            wav.sampleRate = le(at + 12, 4);
+            wav.blockAlign = static_cast<std::uint16_t>(le(at + 20, 2));
+            wav.bitsPerSample = static_cast<std::uint16_t>(le(at + 22, 2));
+        } else if (std::memcmp(&bytes[at], "data", 4) == 0) {
             wav.dataOffset = at + 8;
-            wav.declaredDataSize = size;
-            std::size_t available = std::min<std::size_t>(size, bytes.size() - wav.dataOffset);
-            wav.data.assign(chunk + 8, chunk + 8 + available);
-            return haveFormat ? std::optional<WavContents>(wav) : std::nullopt;
+            wav.declaredDataSize = le(at + 4, 4);
+            auto end = bytes.begin() + static_cast<long>(std::min<std::size_t>(
+                                           bytes.size(), wav.dataOffset + wav.declaredDataSize));
+            wav.data.assign(bytes.begin() + static_cast<long>(wav.dataOffset), end);
+            return wav.channels ? std::optional<WavContents>(wav) : std::nullopt;
         }
-        at += 8 + size + (size & 1);
     }
     return std::nullopt;
 }

@@ -27,14 +27,6 @@ inline std::vector<float> HalfRateMono(const std::vector<std::int16_t>& interlea
     return out;
 }
 
-// The first channel of interleaved samples.
-inline std::vector<float> FirstChannel(const std::vector<std::int16_t>& interleaved, int channels) {
-    std::vector<float> out;
-    for (std::size_t i = 0; i < interleaved.size(); i += static_cast<std::size_t>(channels))
-        out.push_back(interleaved[i]);
-    return out;
-}
-
 // The first and last index whose magnitude reaches `level`.
 inline std::optional<std::pair<std::size_t, std::size_t>> LoudSpan(const std::vector<float>& s,
                                                                    float level) {
@@ -47,22 +39,20 @@ inline std::optional<std::pair<std::size_t, std::size_t>> LoudSpan(const std::ve
                           static_cast<std::size_t>(s.rend() - last - 1));
 }
 
-inline float Peak(const std::vector<float>& s, std::size_t from = 0,
-                  std::size_t to = static_cast<std::size_t>(-1)) {
+inline float Peak(const std::vector<float>& s) {
     float peak = 0;
-    for (std::size_t i = from; i < std::min(to, s.size()); ++i)
-        peak = std::max(peak, std::fabs(s[i]));
+    for (float v : s)
+        peak = std::max(peak, std::fabs(v));
     return peak;
 }
 
+// The root mean square of samples [from, to).
 inline double Rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
     to = std::min(to, s.size());
-    if (to <= from)
-        return 0;
     double sum = 0;
     for (std::size_t i = from; i < to; ++i)
         sum += static_cast<double>(s[i]) * s[i];
-    return std::sqrt(sum / static_cast<double>(to - from));
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0;
 }
 
 struct Match {

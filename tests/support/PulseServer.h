@@ -1,19 +1,19 @@
 #pragma once
 // A private PulseAudio server for integration tests, started by the
-// `pulse-server` script next to this file and stopped (by its process id) when
-// the object goes away. While it lives, PULSE_SERVER and PULSE_CLIENTCONFIG in
-// this process's environment point at it, so libpulse, GStreamer's pulse
-// elements and pactl all talk to it; the previous values come back afterwards.
-//
-// The server offers a default sink "test_sink" and microphones test_mic1..N
-// (sources that are not monitors), each fed through the sink mic_feedK.
-//
-// Not thread-safe: make, hang and drop it on the test's main thread.
+// `pulse-server` script next to this file (which describes what it offers:
+// the default sink test_sink, microphones test_mic1..N fed through the sinks
+// mic_feedK) and stopped when the object goes. While it lives, PULSE_SERVER and
+// PULSE_CLIENTCONFIG point libpulse, GStreamer and pactl at it.
+// Make, hang and drop it on the test's main thread.
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "AudioFiles.h"
 
 struct PulseMicrophone {
     std::string description;  // empty: "Test Microphone K"
@@ -21,22 +21,28 @@ struct PulseMicrophone {
     int channels = 1;
 };
 
-// Sets an environment variable for the object's lifetime.
-class ScopedEnv {
+// Points libpulse's clients at `server` while it lives.
+class PulseClientEnv {
   public:
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    PulseClientEnv(const std::string& server, const std::string& config);
+    ~PulseClientEnv();
+    PulseClientEnv(const PulseClientEnv&) = delete;
+    PulseClientEnv& operator=(const PulseClientEnv&) = delete;
 
   private:
-    std::string name_;
-    std::optional<std::string> previous_;
+    std::optional<std::string> previous_[2];
+};
+
+// While it lives, clients find no server.
+class NoPulseServer : public PulseClientEnv {
+  public:
+    NoPulseServer() : PulseClientEnv("unix:/nonexistent/pulse/native", "/dev/null") {}
 };
 
 class PulseServer {
   public:
-    explicit PulseServer(int microphones);
+    explicit PulseServer(int microphones)
+        : PulseServer(std::vector<PulseMicrophone>(static_cast<std::size_t>(microphones))) {}
     explicit PulseServer(const std::vector<PulseMicrophone>& microphones);
     ~PulseServer();
     PulseServer(const PulseServer&) = delete;
@@ -46,10 +52,9 @@ class PulseServer {
     bool Running() const { return pid_ > 0; }
     const std::string& Error() const { return error_; }
     pid_t Pid() const { return pid_; }
-    const std::string& Directory() const { return dir_; }
 
-    // Stops the server process (SIGSTOP): its socket still accepts connections
-    // but nothing answers, as with a hung server. Resume undoes it.
+    // Stops the server process: its socket still accepts connections but
+    // nothing answers, as with a hung server. Resume undoes it.
     void Hang();
     void Resume();
 
@@ -57,27 +62,28 @@ class PulseServer {
     std::optional<std::string> Pactl(const std::string& arguments) const;
 
   private:
-    void Start(const std::vector<PulseMicrophone>& microphones);
-
-    std::string dir_;
+    audio_files::ScratchFolder dir_{"pulse"};
     std::string error_;
     pid_t pid_ = 0;
-    bool hung_ = false;
-    std::optional<ScopedEnv> server_;
-    std::optional<ScopedEnv> clientConfig_;
+    std::unique_ptr<PulseClientEnv> env_;
 };
 
-// While it lives, clients find no server: PULSE_SERVER names a socket that does
-// not exist, and autospawn is off.
-class NoPulseServer {
+// One server for a whole test program (starting one takes seconds), with the
+// GStreamer backend installed:
+//   [[maybe_unused]] const auto* const environment =
+//       ::testing::AddGlobalTestEnvironment(new PulseEnvironment(1));
+// and PulseEnvironment::Server() in the tests. Derive to make inputs as well.
+class PulseEnvironment : public ::testing::Environment {
   public:
-    NoPulseServer();
-    ~NoPulseServer();
-    NoPulseServer(const NoPulseServer&) = delete;
-    NoPulseServer& operator=(const NoPulseServer&) = delete;
+    explicit PulseEnvironment(std::vector<PulseMicrophone> microphones)
+        : microphones_(std::move(microphones)) {}
+    explicit PulseEnvironment(int microphones)
+        : microphones_(static_cast<std::size_t>(microphones)) {}
+    void SetUp() override;
+    void TearDown() override;
+    // The running server; null before SetUp, after TearDown or when it did not start.
+    static PulseServer* Server();
 
   private:
-    std::string dir_;
-    std::optional<ScopedEnv> server_;
-    std::optional<ScopedEnv> clientConfig_;
+    std::vector<PulseMicrophone> microphones_;
 };
