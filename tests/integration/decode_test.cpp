@@ -29,7 +29,6 @@ using namespace audio_files;
 
 namespace {
 
-PulseServer* server = nullptr;
 ScratchFolder* inputs = nullptr;
 bool made = false;
 
@@ -64,17 +63,17 @@ bool MakeInputs() {
 }
 
 // LoadFile ends by building the playback graph, which needs a sound server.
-class Environment : public ::testing::Environment {
+class Environment final : public PulseEnvironment {
+  public:
+    Environment() : PulseEnvironment(0) {}
     void SetUp() override {
-        media::SetMediaFactory(CreateGstMediaFactory());
-        server = new PulseServer(0);
+        PulseEnvironment::SetUp();
         inputs = new ScratchFolder("decode-inputs");
         made = inputs->Ok() && MakeInputs();
     }
     void TearDown() override {
         delete inputs;
-        delete server;
-        media::SetMediaFactory(nullptr);
+        PulseEnvironment::TearDown();
     }
 };
 [[maybe_unused]] const auto* const environment =
@@ -83,7 +82,7 @@ class Environment : public ::testing::Environment {
 class DecodeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(server && server->Running()) << (server ? server->Error() : "");
+        ASSERT_TRUE(PulseEnvironment::Server());
         ASSERT_TRUE(made) << "espeak-ng, sox and lame (scripts/bootstrap) make the inputs";
         speech = Samples16(*ReadWav(Input("speech.wav")));
     }

@@ -18,6 +18,7 @@
 
 #include "AudioFiles.h"
 #include "AudioMatch.h"
+#include "Eventually.h"
 #include "GstBackend.h"
 #include "LastError.h"
 #include "MonitorRecorder.h"
@@ -34,13 +35,13 @@ namespace {
 constexpr long kRate = 22050;  // espeak-ng's, and the monitor's after HalfRateMono
 constexpr long kMs = kRate / 1000;
 
-PulseServer* server = nullptr;
 ScratchFolder* inputs = nullptr;
 
-class Environment : public ::testing::Environment {
+class Environment final : public PulseEnvironment {
+  public:
+    Environment() : PulseEnvironment(0) {}
     void SetUp() override {
-        media::SetMediaFactory(CreateGstMediaFactory());
-        server = new PulseServer(0);
+        PulseEnvironment::SetUp();
         inputs = new ScratchFolder("playback-inputs");
         MakeSpeech(inputs->Path("speech.wav"),
                    "Peter Piper picked a peck of pickled peppers. "
@@ -48,26 +49,16 @@ class Environment : public ::testing::Environment {
     }
     void TearDown() override {
         delete inputs;
-        delete server;
-        media::SetMediaFactory(nullptr);
+        PulseEnvironment::TearDown();
     }
 };
 [[maybe_unused]] const auto* const environment =
     ::testing::AddGlobalTestEnvironment(new Environment);
 
-// Checks `done` every 10 ms, as the window's timer would; false after `bound`.
-bool Eventually(const std::function<bool()>& done, std::chrono::seconds bound = 20s) {
-    for (auto giveUp = Clock::now() + bound; !done(); std::this_thread::sleep_for(10ms)) {
-        if (Clock::now() > giveUp)
-            return false;
-    }
-    return true;
-}
-
 class PlaybackTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(server && server->Running()) << (server ? server->Error() : "");
+        ASSERT_TRUE(PulseEnvironment::Server());
         path = inputs->Path("speech.wav");
         auto wav = ReadWav(path);
         ASSERT_TRUE(wav) << "espeak-ng (scripts/bootstrap) makes the input";
@@ -196,7 +187,7 @@ TEST_F(PlaybackTest, VolumeActsWhilePlaying) {
 
 // The id of this program's playback stream on the server.
 std::string OurSinkInput() {
-    std::string listing = server->Pactl("list sink-inputs").value_or("");
+    std::string listing = PulseEnvironment::Server()->Pactl("list sink-inputs").value_or("");
     std::size_t ours = listing.find("application.name = \"Sayalike\"");
     std::size_t block = listing.rfind("Sink Input #", ours);
     return ours == std::string::npos || block == std::string::npos
@@ -208,18 +199,21 @@ std::string OurSinkInput() {
 // rebuilt on the default output; the phrase goes on where it stalled and
 // plays to its end, the cursor standing meanwhile and never going back.
 TEST_F(PlaybackTest, StalledOutputIsRebuiltAndThePhrasePlaysToItsEnd) {
-    auto parking = server->Pactl("load-module module-null-sink sink_name=parking");
+    auto parking =
+        PulseEnvironment::Server()->Pactl("load-module module-null-sink sink_name=parking");
     ASSERT_TRUE(parking);
-    ASSERT_TRUE(server->Pactl("suspend-sink parking 1"));
+    ASSERT_TRUE(PulseEnvironment::Server()->Pactl("suspend-sink parking 1"));
     long first = LoudFrom(kRate / 2);
     long end = LoudFrom(3 * kRate) + 1;
     auto rebuildsBefore = media::gst::OutputRebuilds();
     bool moved = false;
     ASSERT_NO_FATAL_FAILURE(Play(first, end, [&] {
         if (!moved && source.cursorSample > first + kRate / 2)
-            moved = server->Pactl("move-sink-input " + OurSinkInput() + " parking").has_value();
+            moved = PulseEnvironment::Server()
+                        ->Pactl("move-sink-input " + OurSinkInput() + " parking")
+                        .has_value();
     }));
-    server->Pactl("unload-module " + *parking);
+    PulseEnvironment::Server()->Pactl("unload-module " + *parking);
     ASSERT_TRUE(moved);
     EXPECT_GT(media::gst::OutputRebuilds(), rebuildsBefore);
     EXPECT_FALSE(source.TakePlaybackError());
