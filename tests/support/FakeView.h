@@ -15,20 +15,19 @@
 class FakeView : public IView {
   public:
     std::map<std::string, int> calls;
-    std::map<std::string, bool> enabled;
+    std::map<std::string, bool> shown;  // enabled buttons, lamps and modes
     std::wstring status;
     std::vector<std::wstring> devices, pins, recent;
     int selectedDevice = -1, selectedPin = -1, selectedRecent = -1;
     bool devicesShown = false, pinsShown = false;
     int micPos = 0, speakerPos = 0;
-    bool playing = false, looping = false, listenLamp = false, sayLamp = false;
     bool progressShown = false;
     int progress = -1, createResult = 0;
     int placement[4] = {10, 20, 800, 500};
     bool maximized = false, placementReadable = true;
     SIZE waveformSize{300, 100};
     std::wstring openPath;  // what the Open dialog answers; empty = Cancel
-    int waveformCount = -1, scrollMax = 0, scrollPos = 0, cursorColumn = -1;
+    int scrollMax = 0, scrollPos = 0, cursorColumn = -1;
 
     int Run(int, int, int, int, bool) override { return 0; }
     int OnCreate(HWND) override { return createResult; }
@@ -50,16 +49,12 @@ class FakeView : public IView {
         *filter = 2;
         return true;
     }
-    void Redraw() override { ++calls["Redraw"]; }
+    void Redraw() override {}
     void ResetWaveform(bool) override {}
-    void SetWaveform(std::unique_ptr<short[]>, int count, double, double) override {
-        waveformCount = count;
-        ++calls["SetWaveform"];
-    }
+    void SetWaveform(std::unique_ptr<short[]>, int, double, double) override { ++calls["draw"]; }
     void SetScrollRange(int total, int position) override {
         scrollMax = total + 1;
-        scrollPos = std::clamp(position, 0, scrollMax);
-        ++calls["SetScrollRange"];
+        SetScrollPosition(position);
     }
     void SetScrollPosition(int position) override {
         scrollPos = std::clamp(position, 0, scrollMax);
@@ -73,15 +68,14 @@ class FakeView : public IView {
     int GetScrollPosition() override { return scrollPos; }
     int GetScrollTrackPosition() override { return scrollPos; }
     int GetCursorColumn() override { return cursorColumn; }
-    // The waveform starts at client x = 0 and spans waveformSize.
-    int HitTestWaveform(const POINTS* p) override {
-        return p->x >= 0 && p->x < waveformSize.cx && p->y >= 0 && p->y < waveformSize.cy ? p->x
-                                                                                          : -1;
+    // The waveform starts at client x = 0.
+    int HitTestWaveform(const POINTS* p) override { return p->x < waveformSize.cx ? p->x : -1; }
+    void SetPlaying(bool p) override { shown["playing"] = p; }
+    void SetLooping(bool l) override {
+        shown["looping"] = shown["listen"] = l, shown["say"] = false;
     }
-    void SetPlaying(bool p) override { playing = p; }
-    void SetLooping(bool l) override { looping = listenLamp = l, sayLamp = false; }
-    void SetListenLamp(bool on) override { listenLamp = on; }
-    void SetSayLamp(bool on) override { sayLamp = on; }
+    void SetListenLamp(bool on) override { shown["listen"] = on; }
+    void SetSayLamp(bool on) override { shown["say"] = on; }
     void AddInputDevice(const wchar_t* name) override { devices.push_back(name); }
     void SelectInputDevice(int index) override { selectedDevice = index; }
     int GetSelectedInputDevice() override { return selectedDevice; }
@@ -98,13 +92,13 @@ class FakeView : public IView {
     int GetSpeakerVolumePos() override { return speakerPos; }
     void EnableControls(bool e) override {
         for (auto name : {"play", "loop", "zoomin", "zoomout", "open"})
-            enabled[name] = e;
+            shown[name] = e;
     }
-    void EnablePlay(bool e) override { enabled["play"] = e; }
-    void EnableLoop(bool e) override { enabled["loop"] = e; }
-    void EnableZoomIn(bool e) override { enabled["zoomin"] = e; }
-    void EnableZoomOut(bool e) override { enabled["zoomout"] = e; }
-    void EnableOpen(bool e) override { enabled["open"] = e; }
+    void EnablePlay(bool e) override { shown["play"] = e; }
+    void EnableLoop(bool e) override { shown["loop"] = e; }
+    void EnableZoomIn(bool e) override { shown["zoomin"] = e; }
+    void EnableZoomOut(bool e) override { shown["zoomout"] = e; }
+    void EnableOpen(bool e) override { shown["open"] = e; }
     void ShowProgress() override { progressShown = true; }
     void SetProgress(int position) override { progress = position; }
     void HideProgress() override { progressShown = false; }
@@ -112,6 +106,14 @@ class FakeView : public IView {
     void ClearRecentFiles() override { recent.clear(); }
     void AddRecentFile(const wchar_t* path) override { recent.push_back(path); }
     int GetSelectedRecentFile() override { return selectedRecent; }
+
+    // What is on, by name, in one line.
+    std::string Shown() const {
+        std::string on;
+        for (const auto& [name, value] : shown)
+            on += value ? name + " " : "";
+        return on;
+    }
 };
 
 // Ends the load the presenter has started: its thread has finished when this

