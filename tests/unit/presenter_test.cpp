@@ -356,7 +356,8 @@ TEST_F(PresenterTest, DeviceSwitchesRebuildTheCaptureAndAFailedOneKeepsTheDevice
     media->devices[1].bindObjectResult = E_FAIL;
     view.selectedDevice = 1;
     presenter->OnInputDeviceChange();
-    EXPECT_THAT(messages.Texts().at(0), StartsWith(L"m_Monikers[m_nCurrent]->BindToObject("));
+    EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(L"m_Monikers[m_nCurrent]->BindToObject("),
+                                              StartsWith(L"m_MonikerList.SetMonikerIndex(ind)")));
     EXPECT_EQ(view.selectedDevice, 0) << "the device that still records";
     EXPECT_EQ(view.selectedPin, 0);
     EXPECT_TRUE(media->Mixer(0, 0).enabled);
