@@ -35,8 +35,7 @@ Presenter::Presenter(IView* v, std::unique_ptr<IniReg> store)
     : view(v), settings(std::move(store)) {}
 
 Presenter::~Presenter() {
-    if (loader.joinable())
-        loader.join();
+    WaitForLoad();
     // The store goes first; nothing is saved here, only OnClose saves.
     settings.reset();
 }
@@ -635,6 +634,11 @@ void Presenter::StartLoading(std::wstring path) {
 void Presenter::LoadSourceFile(const std::wstring& path) {
     bool ok = source.LoadFile(path.c_str());
     loadOutcome.store(ok ? LOAD_SUCCEEDED : LOAD_FAILED, std::memory_order_release);
+}
+
+void Presenter::WaitForLoad() {
+    if (loader.joinable())
+        loader.join();
 }
 
 void Presenter::FinishLoadingIfDone() {

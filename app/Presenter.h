@@ -65,6 +65,9 @@ class Presenter : public IPresenter {
     void OnCaptureEvent() override;
 
     void RequestState(int n);
+    // Blocks until the loading thread, if one runs, has ended; the next timer tick
+    // then hands its outcome over.
+    void WaitForLoad();
     int State() const { return state; }
     SourceData& Source() { return source; }
     InputData& Input() { return input; }

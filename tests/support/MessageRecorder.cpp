@@ -1,17 +1,12 @@
 #include "MessageRecorder.h"
 
-MessageRecorder::MessageRecorder() {
-    previous_ = SetMessageBoxHandler(
-        [this](const std::wstring& text, const std::wstring& caption, unsigned flags) {
-            std::lock_guard lock(mutex_);
-            messages_.push_back({text, caption, flags});
-            return IDOK;
-        });
-}
-
-MessageRecorder::~MessageRecorder() {
-    SetMessageBoxHandler(std::move(previous_));
-}
+MessageRecorder::MessageRecorder()
+    : previous_(SetMessageBoxHandler(
+          [this](const std::wstring& text, const std::wstring& caption, unsigned flags) {
+              std::lock_guard lock(mutex_);
+              messages_.push_back({text, caption, flags});
+              return IDOK;
+          })) {}
 
 std::vector<RecordedMessage> MessageRecorder::Messages() const {
     std::lock_guard lock(mutex_);
@@ -19,9 +14,8 @@ std::vector<RecordedMessage> MessageRecorder::Messages() const {
 }
 
 std::vector<std::wstring> MessageRecorder::Texts() const {
-    std::lock_guard lock(mutex_);
     std::vector<std::wstring> texts;
-    for (const auto& m : messages_)
+    for (const auto& m : Messages())
         texts.push_back(m.text);
     return texts;
 }

@@ -1,6 +1,5 @@
 #pragma once
-// Records every message box instead of showing it; installed for the lifetime of
-// the recorder object.
+// Records every message box instead of showing it, while the recorder lives.
 #include <mutex>
 #include <string>
 #include <vector>
@@ -8,8 +7,7 @@
 #include "MessageBox.h"
 
 struct RecordedMessage {
-    std::wstring text;
-    std::wstring caption;
+    std::wstring text, caption;
     unsigned flags = 0;
     bool operator==(const RecordedMessage& other) const = default;
 };
@@ -17,13 +15,12 @@ struct RecordedMessage {
 class MessageRecorder {
   public:
     MessageRecorder();
-    ~MessageRecorder();
+    ~MessageRecorder() { SetMessageBoxHandler(std::move(previous_)); }
     MessageRecorder(const MessageRecorder&) = delete;
     MessageRecorder& operator=(const MessageRecorder&) = delete;
 
     std::vector<RecordedMessage> Messages() const;
-    // Texts only, in order.
-    std::vector<std::wstring> Texts() const;
+    std::vector<std::wstring> Texts() const;  // in order
     void Clear();
 
   private:
