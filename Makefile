@@ -25,4 +25,4 @@ bench:
 	bash scripts/bench
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-deb

@@ -14,9 +14,10 @@ set(resources ${CMAKE_SOURCE_DIR}/resources)
 set(generated ${CMAKE_BINARY_DIR}/install-files)
 configure_file(${resources}/${SAYALIKE_ID}.metainfo.xml.in
   ${generated}/${SAYALIKE_ID}.metainfo.xml @ONLY)
-configure_file(${resources}/debian/changelog.in ${generated}/changelog.Debian @ONLY)
-# Debian wants the changelog compressed, with no time stamp inside.
-execute_process(COMMAND gzip -9nf ${generated}/changelog.Debian)
+configure_file(${resources}/debian/changelog.in ${generated}/changelog @ONLY)
+# Debian wants the changelog compressed, with no time stamp inside; the package
+# is native (its version has no Debian revision), so it is changelog.gz.
+execute_process(COMMAND gzip -9nf ${generated}/changelog)
 
 install(TARGETS sayalike RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${resources}/${SAYALIKE_ID}.desktop
@@ -29,8 +30,11 @@ install(FILES
   ${CMAKE_SOURCE_DIR}/share/sayalike/narrator-sample.mp3
   ${CMAKE_SOURCE_DIR}/share/sayalike/narrator-sample.txt
   DESTINATION ${CMAKE_INSTALL_DATADIR}/sayalike)
-install(FILES ${resources}/debian/copyright ${generated}/changelog.Debian.gz
+install(FILES ${resources}/debian/copyright ${generated}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sayalike)
+
+# Installing, and so packaging, needs the program alone, not every test.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sayalike)
@@ -50,9 +54,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+# CPack puts the summary above this.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Open a recording of a native speaker, select a phrase on its oscillogram and
+  "Open a recording of a native speaker, select a phrase on its oscillogram and
 press Loop: Sayalike plays the phrase, records you repeating it as soon as you
 speak, then plays the narrator and your take one after the other, so you can
 compare. A short sample recording comes with it.")
