@@ -147,6 +147,10 @@ std::unique_ptr<QSettings> IniReg::OpenStore() const {
     return std::make_unique<QSettings>(kOrganization, kApplication);
 }
 
+bool IniReg::HasStoredValues() const {
+    return !OpenStore()->allKeys().isEmpty();
+}
+
 const wchar_t* IniReg::GetInputDeviceName() {
     return inputDeviceName ? inputDeviceName->c_str() : nullptr;
 }

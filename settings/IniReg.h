@@ -51,6 +51,9 @@ class IniReg : public IIniData {
     // default one. Until set, the primary screen from the constructor counts.
     void SetAvailableAreas(std::vector<QRect> areas);
 
+    // Whether the store holds any value: false until the first Save for this user.
+    bool HasStoredValues() const;
+
     // The Open dialog's filter: display text and pattern pairs, each ended by a NUL,
     // plus a final NUL.
     const wchar_t* Filter() const { return filter.c_str(); }

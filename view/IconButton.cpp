@@ -12,9 +12,19 @@ IconButton::IconButton(QWidget* parent) : QAbstractButton(parent) {
 
 void IconButton::SetPictures(const QString& set, const QString& label) {
     set_ = set;
-    setToolTip(label);
+    label_ = label;
     setAccessibleName(label);
+    UpdateToolTip();
     update();
+}
+
+void IconButton::SetKeyName(const QString& key) {
+    key_ = key;
+    UpdateToolTip();
+}
+
+void IconButton::UpdateToolTip() {
+    setToolTip(key_.isEmpty() ? label_ : label_ + QStringLiteral(" (") + key_ + QLatin1Char(')'));
 }
 
 QString IconButton::CurrentPicture() const {

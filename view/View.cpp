@@ -22,6 +22,7 @@
 #include "ProgressDialog.h"
 #include "Resources.h"
 #include "ScrollBarDecorator.h"
+#include "Shortcuts.h"
 #include "SourceViewDecorator.h"
 #include "TimelineDecorator.h"
 #include "VisualComponent.h"
@@ -174,6 +175,10 @@ int View::OnCreate(HWND hwnd) {
     CreateControls(mainWindow_.get());
     BuildChain();
     ConnectControls();
+    AddShortcuts(mainWindow_.get(), controls_, recentList_, [] {
+        if (thePresenter)
+            thePresenter->OnRecentFileDoubleClick();
+    });
     created_ = true;
     return 0;
 }

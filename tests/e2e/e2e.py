@@ -151,11 +151,12 @@ class Monitor:
 
 
 class App:
-    def __init__(self, binary, work, name):
+    def __init__(self, binary, work, name, *arguments, cwd=None):
         import pyatspi  # only where a display and a session bus exist
         self.atspi = pyatspi
         self.log = open("%s/%s.log" % (work, name), "w")
-        self.proc = subprocess.Popen([binary], stdout=self.log, stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen([binary, *arguments], stdout=self.log,
+                                     stderr=subprocess.STDOUT, cwd=cwd)
         self.label = None
 
     def nodes(self, node=None, depth=0):
@@ -354,7 +355,8 @@ def train(app, sounds):
 
 def session(binary, work):
     """Start-up where the settings say, opening from the recent list, the
-    training, close, and a restart where it was left."""
+    training, close, and a restart where it was left with a file named on the
+    command line, relative to the working folder."""
     sounds = work + "/sounds"
     make_sounds(sounds)
     configure(work, sounds)
@@ -377,10 +379,12 @@ def session(binary, work):
                     File0=sounds + "/narrator.mp3", File1=sounds + "/decoy.mp3")
         expect(want.items() <= stored.items(), "stored %s, expected %s" % (stored, want))
 
-        app = App(binary, work, "second-run")
+        app = App(binary, work, "second-run", "decoy.mp3", cwd=sounds)
         wid = app.window()
         wait_until("the window where it was left", lambda: geometry(wid) == moved, 5)
+        app.wait_status(LOADED_TEXT)
         app.close(wid)
+        expect(settings(work)["File0"] == sounds + "/decoy.mp3", "the named file not first")
     finally:
         if app and app.proc.poll() is None:
             app.proc.kill()

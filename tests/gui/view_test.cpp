@@ -154,25 +154,37 @@ struct ControlRow {
     bool enabledAtStart;
     const char* click;  // what a click reports, for buttons
     void (View::*enable)(bool);
+    const char* key;  // the key that clicks it, named in its tooltip
 };
 const ControlRow kControls[] = {
-    {"PlayButton", "Play", false, "OnPlayClick", &View::EnablePlay},
-    {"LoopButton", "Loop", false, "OnLoopClick", &View::EnableLoop},
-    {"ZoomInButton", "Zoom in", false, "OnZoomInClick", &View::EnableZoomIn},
-    {"ZoomOutButton", "Zoom out", false, "OnZoomOutClick", &View::EnableZoomOut},
-    {"OpenButton", "Open", true, "OnOpenClick", &View::EnableOpen},
-    {"MicVolumeTrackbar", "Learner volume", true, nullptr, nullptr},
-    {"SpeakerVolumeTrackbar", "Narrator volume", true, nullptr, nullptr},
-    {"InputDeviceCombo", "Input device", true, nullptr, nullptr},
-    {"InputPinCombo", "Input pin", true, nullptr, nullptr},
+    {"PlayButton", "Play", false, "OnPlayClick", &View::EnablePlay, "Space"},
+    {"LoopButton", "Loop", false, "OnLoopClick", &View::EnableLoop, "L"},
+    {"ZoomInButton", "Zoom in", false, "OnZoomInClick", &View::EnableZoomIn, "+"},
+    {"ZoomOutButton", "Zoom out", false, "OnZoomOutClick", &View::EnableZoomOut, "-"},
+    {"OpenButton", "Open", true, "OnOpenClick", &View::EnableOpen, "Ctrl+O"},
+    {"MicVolumeTrackbar", "Learner volume", true, nullptr, nullptr, nullptr},
+    {"SpeakerVolumeTrackbar", "Narrator volume", true, nullptr, nullptr, nullptr},
+    {"InputDeviceCombo", "Input device", true, nullptr, nullptr, nullptr},
+    {"InputPinCombo", "Input pin", true, nullptr, nullptr, nullptr},
 };
 
 TEST_F(ViewTest, EachControlIsNamedEnabledOnItsOwnAndClickedOnlyWhenEnabled) {
-    EXPECT_EQ(Control("RecentFilesList")->accessibleName(), QStringLiteral("Recent files"));
+    auto* recent = Control<QListWidget>("RecentFilesList");
+    EXPECT_EQ(recent->accessibleName(), QStringLiteral("Recent files"));
+    // Enter opens the selected recent file; Space stays the list's.
+    view.AddRecentFile(L"/a.mp3");
+    view.EnablePlay(true);
+    recent->setCurrentRow(0);
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return})
+        QTest::keyClick(recent, key);
+    EXPECT_EQ(std::pair(presenter.calls["OnPlayClick"], presenter.calls["OnRecentFileDoubleClick"]),
+              std::pair(0, 1));
+    view.EnablePlay(false);
     for (const ControlRow& row : kControls) {
         const QWidget* control = Control(row.name);
+        const QString tip = row.key ? QString("%1 (%2)").arg(row.spoken, row.key) : row.spoken;
         EXPECT_EQ(std::tuple(control->accessibleName(), control->toolTip(), control->isEnabled()),
-                  std::tuple(QString(row.spoken), QString(row.spoken), row.enabledAtStart))
+                  std::tuple(QString(row.spoken), tip, row.enabledAtStart))
             << row.name;
     }
     for (const ControlRow& row : kControls) {
@@ -184,10 +196,12 @@ TEST_F(ViewTest, EachControlIsNamedEnabledOnItsOwnAndClickedOnlyWhenEnabled) {
         for (const ControlRow& other : kControls)
             EXPECT_EQ(Control(other.name)->isEnabled(), &other != &row) << other.name;
         QTest::mouseClick(Control(row.name), Qt::LeftButton);
+        QTest::keySequence(Window(), QKeySequence(QString(row.key)));
         EXPECT_EQ(presenter.calls[row.click], 0);
         (view.*row.enable)(true);
         QTest::mouseClick(Control(row.name), Qt::LeftButton);
-        EXPECT_EQ(presenter.calls[row.click], 1);
+        QTest::keySequence(Window(), QKeySequence(QString(row.key)));
+        EXPECT_EQ(presenter.calls[row.click], 2);
     }
     view.EnableControls(false);
     for (const ControlRow& row : kControls)
@@ -241,8 +255,12 @@ TEST_F(ViewTest, ComboBoxesListWithoutSelectingAndReportOnlyTheUsersChoice) {
         (view.*r.select)(0);
         (view.*r.show)(true);
         EXPECT_TRUE(combo->isVisible());
+        view.EnableLoop(true);
+        QTest::keyClick(combo, Qt::Key_L);  // an entry's first letter, not Loop
         QTest::keyClick(combo, Qt::Key_Down);
-        EXPECT_EQ(std::pair((view.*r.selected)(), presenter.calls[r.call]), std::pair(1, 1));
+        EXPECT_EQ(std::tuple((view.*r.selected)(), presenter.calls[r.call],
+                             presenter.calls["OnLoopClick"]),
+                  std::tuple(1, 1, 0));
         (view.*r.show)(false);
         EXPECT_FALSE(combo->isVisible());
     }
