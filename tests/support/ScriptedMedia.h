@@ -14,10 +14,11 @@
 
 namespace media::scripted {
 
+class Graph;
+
 struct ScriptedPinSpec {
     std::wstring name;
     bool hasMixer = true;
-    HRESULT enableResult = S_OK;
     bool supportsAutomaticGain = false;
     bool levelReadable = true;
 };
@@ -64,7 +65,7 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
     std::atomic<std::int64_t> clock{0};
 
     // ---- observation ----
-    // What the last graph that rendered a file was told.
+    // What the last live graph that rendered a file was told.
     struct Playback {
         std::wstring file;
         std::int64_t start = -1, stop = -1;
@@ -86,12 +87,11 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
   private:
     friend class Graph;
     friend class MixerPin;
-    mutable std::mutex mutex_;
-    std::vector<std::string> journal_;
+    std::vector<std::shared_ptr<Graph>> Rendering(const std::wstring& file) const;
+    mutable std::mutex mutex_;  // the graphs and the journal: a load has a thread of its own
+    std::vector<std::weak_ptr<Graph>> graphs_;
     std::map<std::pair<int, int>, MixerRecord> mixers_;
-    int liveGraphs_ = 0;
-    std::map<std::wstring, Playback> playbacks_;
-    std::vector<std::pair<std::wstring, std::weak_ptr<IMediaEventSink>>> rendered_;
+    std::vector<std::string> journal_;
 };
 
 // Installs a fresh scripted backend as the media factory and returns it.
