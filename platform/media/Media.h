@@ -1,7 +1,7 @@
 #pragma once
 // The media layer: graphs, filters, pins, devices and events, named after the roles
-// the audio objects call. Two backends implement it (gst for the program, scripted
-// for unit tests); both are reached through CoCreateInstance below.
+// the audio objects call. The program's backend is gst/; the unit tests install a
+// scripted one of their own. Either is reached through CoCreateInstance below.
 //
 // Units at this interface: media times and clock times in 100-ns units, volumes in
 // hundredths of a decibel (0 full level, -10000 silence), mix levels 0.0..1.0 with

@@ -1,9 +1,8 @@
 #pragma once
-// A deterministic media backend for unit tests: devices, pins and graphs whose
-// behaviour the test scripts, with a journal of what was called. Never used by
-// the program itself.
+// The media backend of the unit tests: devices, files and playback whose
+// behaviour a test scripts and reads back. A decode delivers its buffers within
+// Run, on the caller's thread, so a load has ended when LoadFile returns.
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,10 +14,11 @@
 
 namespace media::scripted {
 
+class Graph;
+
 struct ScriptedPinSpec {
     std::wstring name;
     bool hasMixer = true;
-    HRESULT enableResult = S_OK;
     bool supportsAutomaticGain = false;
     bool levelReadable = true;
 };
@@ -33,8 +33,7 @@ struct ScriptedDeviceSpec {
     WaveFormat format{1, 1, 44100, 88200, 2, 16};
 };
 
-// A file the scripted source filter can open: its format and the buffers a
-// decode delivers, in order, on a streaming thread of the graph.
+// A file the source filter can open: its format and the buffers a decode delivers.
 struct ScriptedFileSpec {
     WaveFormat format{1, 1, 8000, 16000, 2, 16};
     std::vector<std::vector<std::uint8_t>> buffers;
@@ -42,7 +41,7 @@ struct ScriptedFileSpec {
     bool failMidStream = false;  // an error event instead of the completion
 };
 
-// What a scripted input pin's mixer was told, for tests to read.
+// What an input pin's mixer was told.
 struct MixerRecord {
     bool enabled = false;
     double level = 0.5;
@@ -53,28 +52,20 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
   public:
     // ---- script ----
     std::vector<ScriptedDeviceSpec> devices;
-    HRESULT createDevEnumResult = S_OK;
-    HRESULT classEnumeratorResult = S_OK;  // S_OK lists the devices (S_FALSE when none)
-    std::map<Clsid, HRESULT> createFailures;
+    HRESULT classEnumeratorResult = S_OK;
     HRESULT connectResult = S_OK;
-    HRESULT addFilterResult = S_OK;
-    HRESULT removeFilterResult = S_OK;
-    HRESULT abortResult = S_OK;
     HRESULT runResult = S_OK;
-    HRESULT stopResult = S_OK;
-    // GetState answers Stopped/Running according to the last Run/Stop unless set.
-    HRESULT getStateResult = S_OK;
     std::map<std::wstring, ScriptedFileSpec> files;
-    // Called on the streaming thread before a decode delivers its first buffer.
+    // Called before a decode delivers its first buffer.
     std::function<void()> beforeDelivery;
-    // Playback: what RenderFile answers, the renderers' clock (100 ns) and what
-    // the last rendered graph was told.
+    // Playback: what RenderFile answers, the length of what it renders and the
+    // renderers' clock (100 ns).
     HRESULT renderFileResult = S_OK;
     std::int64_t renderedDuration = 10000000;
-    std::uint32_t seekingCapabilities =
-        AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetCurrentPos;
-    bool volumeReadable = true;
     std::atomic<std::int64_t> clock{0};
+
+    // ---- observation ----
+    // What the last live graph that rendered a file was told.
     struct Playback {
         std::wstring file;
         std::int64_t start = -1, stop = -1;
@@ -82,32 +73,25 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
         bool running = false;
     };
     Playback LastPlayback(const std::wstring& file) const;
-    // Queues an event on every graph that rendered `file` (e.g. its completion).
+    // Queues an event on every live graph that rendered `file`.
     void NotifyRendered(const std::wstring& file, long code);
-
-    // ---- observation ----
+    // Filters added and removed, pins connected.
     std::vector<std::string> Journal() const;
     void ClearJournal();
-    // Mixer state of pin `pin` of device `device` (by index in `devices`).
+    // Mixer of pin `pin` of device `device` (indices in `devices`).
     MixerRecord Mixer(int device, int pin) const;
     int LiveGraphs() const;
 
     HRESULT CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) override;
 
-    // internal
-    void Log(const std::string& entry);
-    void Rendered(const std::wstring& file, std::weak_ptr<IMediaEventSink> graph);
-    void UpdatePlayback(const std::wstring& file, const std::function<void(Playback&)>& change);
-    MixerRecord& MixerRef(int device, int pin);
-    void GraphCreated(int delta);
-
   private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> journal_;
+    friend class Graph;
+    friend class MixerPin;
+    std::vector<std::shared_ptr<Graph>> Rendering(const std::wstring& file) const;
+    mutable std::mutex mutex_;  // the graphs and the journal: a load has a thread of its own
+    std::vector<std::weak_ptr<Graph>> graphs_;
     std::map<std::pair<int, int>, MixerRecord> mixers_;
-    int liveGraphs_ = 0;
-    std::map<std::wstring, Playback> playbacks_;
-    std::vector<std::pair<std::wstring, std::weak_ptr<IMediaEventSink>>> rendered_;
+    std::vector<std::string> journal_;
 };
 
 // Installs a fresh scripted backend as the media factory and returns it.

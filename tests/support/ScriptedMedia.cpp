@@ -1,0 +1,418 @@
+#include "ScriptedMedia.h"
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+#include <tuple>
+
+#include "LastError.h"
+
+namespace media::scripted {
+namespace {
+
+HRESULT Fail(HRESULT hr, const wchar_t* text = L"scripted failure", std::uint32_t code = 0) {
+    SetLastError(code ? code : static_cast<std::uint32_t>(hr), text);
+    return hr;
+}
+
+// Hands a value out through an out-parameter.
+template <class T, class U>
+HRESULT Give(T* out, const U& value, HRESULT hr = S_OK) {
+    *out = value;
+    return hr;
+}
+
+struct Pin : IPin {
+    Pin(std::wstring pinName, PinDirection pinDirection, std::optional<WaveFormat> delivered = {})
+        : name(std::move(pinName)), direction(pinDirection), format(delivered) {}
+    HRESULT QueryDirection(PinDirection* out) override { return Give(out, direction); }
+    HRESULT QueryPinInfo(std::wstring* out) override { return Give(out, name); }
+    HRESULT ConnectedTo(std::shared_ptr<IPin>* other) override {
+        return Give(other, peer.lock(), peer.expired() ? VFW_E_NOT_CONNECTED : S_OK);
+    }
+    std::wstring name;
+    PinDirection direction;
+    std::optional<WaveFormat> format;  // what an output pin delivers
+    std::weak_ptr<Pin> peer;
+};
+
+std::shared_ptr<Pin> In(const wchar_t* name) {
+    return std::make_shared<Pin>(name, PinDirection::Input);
+}
+
+struct Filter : IBaseFilter {
+    explicit Filter(std::string filterLabel, std::vector<std::shared_ptr<Pin>> filterPins = {})
+        : label(std::move(filterLabel)), pins(std::move(filterPins)) {}
+    HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>* out) override {
+        out->assign(pins.begin(), pins.end());
+        return FAILED(enumPinsResult) ? Fail(enumPinsResult) : S_OK;
+    }
+    HRESULT FindPin(const wchar_t* id, std::shared_ptr<IPin>* pin) override {
+        auto it = std::find_if(pins.begin(), pins.end(), [&](auto& p) { return p->name == id; });
+        return it == pins.end() ? Fail(VFW_E_NOT_FOUND) : Give(pin, *it);
+    }
+    std::string label;
+    std::vector<std::shared_ptr<Pin>> pins;
+    HRESULT enumPinsResult = S_OK;
+};
+
+struct Grabber : Filter, ISampleGrabber {
+    Grabber()
+        : Filter("Sample Grabber",
+                 {In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}) {}
+    HRESULT SetMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
+    HRESULT SetOneShot(bool) override { return S_OK; }
+    HRESULT SetBufferSamples(bool) override { return S_OK; }
+    HRESULT SetCallback(ISampleGrabberCB* receiver, int) override {
+        return Give(&callback, receiver);
+    }
+    // The format of whatever feeds the input pin.
+    HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* type) override {
+        auto feeder = pins[0]->peer.lock();
+        if (!feeder || !feeder->format)
+            return VFW_E_NOT_CONNECTED;
+        return Give(type, AM_MEDIA_TYPE{MajorType::Audio, SubType::PCM, FormatType::WaveFormatEx,
+                                        true, *feeder->format});
+    }
+    ISampleGrabberCB* callback = nullptr;
+};
+
+struct NullRenderer : Filter, IMediaFilter {
+    NullRenderer() : Filter("Null Renderer", {In(L"In")}) {}
+    HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
+};
+
+struct Source : Filter {
+    explicit Source(ScriptedFileSpec file)
+        : Filter("source", {std::make_shared<Pin>(L"Output", PinDirection::Output, file.format)}),
+          spec(std::move(file)) {}
+    ScriptedFileSpec spec;
+};
+
+// The end of a playback chain: its volume is the graph's, its clock the script's.
+struct Renderer : Filter, IBasicAudio, IReferenceClock {
+    Renderer(IBasicAudio* owner, std::shared_ptr<ScriptedMedia> script)
+        : Filter("Audio Renderer"), graph(owner), media(std::move(script)) {}
+    HRESULT put_Volume(long volume) override { return graph->put_Volume(volume); }
+    HRESULT get_Volume(long* volume) override { return graph->get_Volume(volume); }
+    HRESULT GetTime(std::int64_t* time) override { return Give(time, media->clock.load()); }
+    IBasicAudio* graph;
+    std::shared_ptr<ScriptedMedia> media;
+};
+
+struct CaptureBuilder : ICaptureGraphBuilder2 {
+    HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>&) override { return S_OK; }
+};
+
+}  // namespace
+
+// Its record outlives it, kept by device and line. Devices and their mixers
+// are used on the test's thread only.
+class MixerPin : public Pin, public IAMAudioInputMixer {
+  public:
+    MixerPin(std::shared_ptr<ScriptedMedia> media, std::pair<int, int> key, ScriptedPinSpec spec)
+        : Pin(spec.name, PinDirection::Input),
+          media_(std::move(media)),
+          spec_(std::move(spec)),
+          record_(media_->mixers_[key]) {}
+    HRESULT put_Enable(bool enable) override {
+        ++record_.enableCalls;
+        return Give(&record_.enabled, enable);
+    }
+    HRESULT put_MixLevel(double level) override {
+        bool refused = level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain;
+        return refused ? Fail(E_NOTIMPL) : Give(&record_.level, level);
+    }
+    HRESULT get_MixLevel(double* level) override {
+        return spec_.levelReadable ? Give(level, record_.level) : Fail(E_FAIL);
+    }
+
+  private:
+    std::shared_ptr<ScriptedMedia> media_;
+    ScriptedPinSpec spec_;
+    MixerRecord& record_;
+};
+
+namespace {
+
+// The device enumerator, each enumeration it hands out and each device (its
+// moniker and property bag). A device is read from the script when it is used,
+// so a test may change it between the enumeration and the binding.
+class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, public IPropertyBag {
+  public:
+    explicit Devices(std::shared_ptr<ScriptedMedia> media, int index = 0)
+        : media_(std::move(media)), index_(index) {}
+    HRESULT CreateClassEnumerator(DeviceCategory,
+                                  std::shared_ptr<IEnumMoniker>* enumerator) override {
+        enumerator->reset();
+        if (FAILED(media_->classEnumeratorResult))
+            return Fail(media_->classEnumeratorResult, L"Connection refused");
+        return media_->devices.empty() ? S_FALSE
+                                       : Give(enumerator, std::make_shared<Devices>(media_));
+    }
+    HRESULT Next(std::shared_ptr<IMoniker>* moniker) override {
+        bool more = index_ < static_cast<int>(media_->devices.size());
+        return more ? Give(moniker, std::make_shared<Devices>(media_, index_++)) : S_FALSE;
+    }
+    HRESULT BindToStorage(std::shared_ptr<IPropertyBag>* bag) override {
+        HRESULT hr = Spec().bindStorageResult;
+        return FAILED(hr) ? Fail(hr) : Give(bag, std::make_shared<Devices>(media_, index_));
+    }
+    HRESULT Read(const wchar_t* property, std::wstring* value) override {
+        bool named = Spec().hasFriendlyName && std::wstring(property) == L"FriendlyName";
+        return named ? Give(value, Spec().friendlyName) : E_FAIL;
+    }
+    HRESULT BindToObject(std::shared_ptr<IBaseFilter>* filter) override {
+        const auto& spec = Spec();
+        if (FAILED(spec.bindObjectResult))
+            return Fail(spec.bindObjectResult);
+        auto capture = std::make_shared<Filter>("capture " + NarrowUtf8(spec.friendlyName));
+        capture->enumPinsResult = spec.enumPinsResult;
+        for (int i = 0; i < static_cast<int>(spec.inputPins.size()); ++i) {
+            const auto& pin = spec.inputPins[static_cast<std::size_t>(i)];
+            capture->pins.push_back(
+                pin.hasMixer ? std::make_shared<MixerPin>(media_, std::pair(index_, i), pin)
+                             : In(pin.name.c_str()));
+        }
+        capture->pins.push_back(
+            std::make_shared<Pin>(L"Capture", PinDirection::Output, spec.format));
+        return Give(filter, capture);
+    }
+
+  private:
+    const ScriptedDeviceSpec& Spec() const {
+        return media_->devices.at(static_cast<std::size_t>(index_));
+    }
+    std::shared_ptr<ScriptedMedia> media_;
+    int index_;
+};
+
+}  // namespace
+
+class Graph : public IGraphBuilder,
+              public IMediaControl,
+              public IMediaEventEx,
+              public IMediaEventSink,
+              public IMediaSeeking,
+              public IBasicAudio {
+  public:
+    explicit Graph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {}
+
+    HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) override {
+        if (!filter)
+            return E_POINTER;
+        Log("add " + Label(filter) + " as " + NarrowUtf8(name));
+        filters_.push_back(filter);
+        return S_OK;
+    }
+    HRESULT RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) override {
+        auto it = std::find(filters_.begin(), filters_.end(), filter);
+        if (it == filters_.end())
+            return Fail(VFW_E_NOT_FOUND);
+        Log("remove " + Label(filter));
+        for (auto& pin : std::dynamic_pointer_cast<Filter>(filter)->pins)
+            if (auto peer = pin->peer.lock())
+                peer->peer = pin->peer = {};
+        filters_.erase(it);
+        return S_OK;
+    }
+    HRESULT EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* out) override {
+        return Give(out, filters_);
+    }
+    HRESULT Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) override {
+        auto from = std::dynamic_pointer_cast<Pin>(out), to = std::dynamic_pointer_cast<Pin>(in);
+        Log("connect " + NarrowUtf8(from->name) + " -> " + NarrowUtf8(to->name));
+        if (FAILED(media_->connectResult))
+            return Fail(media_->connectResult);
+        from->peer = to;
+        return Give(&to->peer, from);
+    }
+    HRESULT AddSourceFilter(const wchar_t* fileName, const wchar_t* name,
+                            std::shared_ptr<IBaseFilter>* filter) override {
+        auto file = media_->files.find(fileName);
+        if (file == media_->files.end())
+            return Fail(E_FAIL, L"Resource not found.", 2);  // as for a missing file
+        *filter = std::make_shared<Source>(file->second);
+        return AddFilter(*filter, name);
+    }
+    HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
+        if (FAILED(media_->renderFileResult))
+            return Fail(media_->renderFileResult);
+        playback.file = file;
+        filters_.push_back(std::make_shared<Renderer>(this, media_));
+        return S_OK;
+    }
+    HRESULT Abort() override { return S_OK; }
+
+    HRESULT Run() override {
+        if (FAILED(media_->runResult))
+            return Fail(media_->runResult);
+        playback.running = Rendering();
+        Deliver();
+        return Give(&state_, FilterState::Running);
+    }
+    HRESULT Pause() override { return Give(&state_, FilterState::Paused); }
+    HRESULT Stop() override {
+        playback.running = false;
+        return Give(&state_, FilterState::Stopped);
+    }
+    HRESULT GetState(long, FilterState* state) override { return Give(state, state_); }
+
+    HRESULT WaitForCompletion(long, long* code) override {
+        return Give(code, completion_, completion_ ? S_OK : E_ABORT);
+    }
+    HRESULT GetEvent(long* code, std::intptr_t* p1, std::intptr_t* p2, long) override {
+        if (events_.empty())
+            return E_ABORT;
+        std::tie(*code, *p1) = events_.front();
+        events_.pop_front();
+        return Give(p2, 0);
+    }
+    HRESULT FreeEventParams(long, std::intptr_t, std::intptr_t) override { return S_OK; }
+    HRESULT SetNotifyWindow(HWND window, std::uint32_t message, std::intptr_t instance) override {
+        return Give(&notify_, std::tuple(window, message, instance));
+    }
+    HRESULT Notify(long code, std::intptr_t p1, std::intptr_t) override {
+        events_.emplace_back(code, p1);
+        auto [window, message, instance] = notify_;
+        if (window)
+            window->PostMessage(message, 0, instance);
+        return S_OK;
+    }
+
+    // Seeking and the duration are there when the length is known.
+    HRESULT CheckCapabilities(std::uint32_t*) override { return Length() > 0 ? S_OK : S_FALSE; }
+    HRESULT GetDuration(std::int64_t* duration) override {
+        return Give(duration, Length(), Length() > 0 ? S_OK : E_NOTIMPL);
+    }
+    HRESULT GetCurrentPosition(std::int64_t* position) override { return Give(position, 0); }
+    HRESULT SetPositions(std::int64_t* current, std::uint32_t, std::int64_t* stop,
+                         std::uint32_t) override {
+        playback.start = *current;
+        playback.stop = *stop;
+        return Rendering() ? S_OK : E_NOTIMPL;
+    }
+    HRESULT put_Volume(long volume) override {
+        playback.volume = std::clamp(volume, -10000L, 0L);
+        return Rendering() ? S_OK : E_NOTIMPL;
+    }
+    HRESULT get_Volume(long* volume) override {
+        return Give(volume, playback.volume, Rendering() ? S_OK : E_NOTIMPL);
+    }
+
+    ScriptedMedia::Playback playback;
+
+  private:
+    bool Rendering() const { return !playback.file.empty(); }
+    std::int64_t Length() const {
+        auto source = Find<Source>();
+        return Rendering() ? media_->renderedDuration : source ? source->spec.duration : 0;
+    }
+    template <class T>
+    std::shared_ptr<T> Find() const {
+        for (auto& filter : filters_)
+            if (auto found = std::dynamic_pointer_cast<T>(filter))
+                return found;
+        return nullptr;
+    }
+    // A decode hands the file's buffers to the grabber, then queues its end.
+    void Deliver() {
+        auto source = Find<Source>();
+        auto grabber = Find<Grabber>();
+        if (!source || !grabber || !grabber->callback || completion_)
+            return;
+        if (media_->beforeDelivery)
+            media_->beforeDelivery();
+        double seconds = 0;
+        for (const auto& buffer : source->spec.buffers) {
+            grabber->callback->SampleCB(seconds, buffer.data(), static_cast<long>(buffer.size()));
+            seconds += static_cast<double>(buffer.size()) /
+                       std::max<std::uint32_t>(source->spec.format.avgBytesPerSec, 1);
+        }
+        completion_ = source->spec.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
+        Notify(completion_, 0, 0);
+    }
+    void Log(std::string entry) {
+        std::lock_guard lock(media_->mutex_);
+        media_->journal_.push_back(std::move(entry));
+    }
+    static std::string Label(const std::shared_ptr<IBaseFilter>& filter) {
+        return std::dynamic_pointer_cast<Filter>(filter)->label;
+    }
+
+    std::shared_ptr<ScriptedMedia> media_;
+    std::vector<std::shared_ptr<IBaseFilter>> filters_;
+    FilterState state_ = FilterState::Stopped;
+    long completion_ = 0;
+    std::deque<std::pair<long, std::intptr_t>> events_;
+    std::tuple<HWND, std::uint32_t, std::intptr_t> notify_{nullptr, 0, 0};
+};
+
+std::vector<std::string> ScriptedMedia::Journal() const {
+    std::lock_guard lock(mutex_);
+    return journal_;
+}
+
+void ScriptedMedia::ClearJournal() {
+    std::lock_guard lock(mutex_);
+    journal_.clear();
+}
+
+MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
+    auto it = mixers_.find({device, pin});
+    return it == mixers_.end() ? MixerRecord{} : it->second;
+}
+
+int ScriptedMedia::LiveGraphs() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count_if(graphs_.begin(), graphs_.end(),
+                                          [](auto& graph) { return !graph.expired(); }));
+}
+
+std::vector<std::shared_ptr<Graph>> ScriptedMedia::Rendering(const std::wstring& file) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<Graph>> rendering;
+    for (auto& graph : graphs_)
+        if (auto live = graph.lock(); live && live->playback.file == file)
+            rendering.push_back(live);
+    return rendering;
+}
+
+ScriptedMedia::Playback ScriptedMedia::LastPlayback(const std::wstring& file) const {
+    auto rendering = Rendering(file);
+    return rendering.empty() ? Playback{} : rendering.back()->playback;
+}
+
+void ScriptedMedia::NotifyRendered(const std::wstring& file, long code) {
+    for (auto& graph : Rendering(file))
+        graph->Notify(code, 0, 0);
+}
+
+HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) {
+    auto self = shared_from_this();
+    switch (clsid) {
+        case Clsid::SystemDeviceEnum:
+            return Give(object, std::make_shared<Devices>(self));
+        case Clsid::FilterGraph: {
+            auto graph = std::make_shared<Graph>(self);
+            std::lock_guard lock(mutex_);
+            graphs_.push_back(graph);
+            return Give(object, graph);
+        }
+        case Clsid::CaptureGraphBuilder2:
+            return Give(object, std::make_shared<CaptureBuilder>());
+        case Clsid::SampleGrabber:
+            return Give(object, std::make_shared<Grabber>());
+        case Clsid::NullRenderer:
+            return Give(object, std::make_shared<NullRenderer>());
+    }
+    return E_NOINTERFACE;
+}
+
+std::shared_ptr<ScriptedMedia> InstallScriptedMedia() {
+    auto media = std::make_shared<ScriptedMedia>();
+    SetMediaFactory(media);
+    return media;
+}
+
+}  // namespace media::scripted

@@ -1,0 +1,292 @@
+// The narrator's audio object over the scripted backend (display values, the WAV
+// copy, peak columns, the pixel mapping), its temporary store and the error report.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "ErrorReport.h"
+#include "LastError.h"
+#include "MessageRecorder.h"
+#include "ScriptedMedia.h"
+#include "SourceData.h"
+#include "TempFile.h"
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+const media::WaveFormat kMono16{1, 1, 8000, 16000, 2, 16};
+
+Bytes Pcm16(std::vector<int> samples) {
+    Bytes bytes;
+    for (int s : samples)
+        bytes.insert(bytes.end(),
+                     {static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+    return bytes;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class SourceDataTest : public ::testing::Test {
+  protected:
+    void SetUp() override { media = media::scripted::InstallScriptedMedia(); }
+    void TearDown() override { media::SetMediaFactory(nullptr); }
+
+    bool Load(media::WaveFormat format, std::vector<Bytes> buffers, bool failMidStream = false) {
+        media->files[L"/narrator"] = {format, std::move(buffers), 10000000, failMidStream};
+        return source.LoadFile(L"/narrator");
+    }
+    std::vector<std::int16_t> Display() {
+        auto bytes = ReadFile(source.displayFile.path);
+        std::vector<std::int16_t> values(bytes.size() / 2);
+        std::memcpy(values.data(), bytes.data(), values.size() * 2);
+        return values;
+    }
+    std::vector<short> Peaks(int width, int height) {
+        short* peaks = nullptr;
+        double start, span;
+        int count = source.GetPeaks(&peaks, width, height, &start, &span);
+        std::vector<short> out(peaks, peaks + count);
+        delete[] peaks;
+        return out;
+    }
+
+    std::shared_ptr<media::scripted::ScriptedMedia> media;
+    MessageRecorder messages;
+    SourceData source;
+};
+
+TEST_F(SourceDataTest, DisplayValuesAreTheTop16BitsOfTheChannelMeanAndTheWavKeepsTheBytes) {
+    struct Row {
+        media::WaveFormat format;
+        Bytes bytes;
+        std::vector<std::int16_t> display;
+    };
+    const Row rows[] = {
+        {{1, 1, 8000, 8000, 1, 8}, {0x80, 0xFF, 0x00, 0x81}, {0, 32512, -32768, 256}},
+        {{1, 1, 8000, 24000, 3, 24}, {0x11, 0x34, 0x12, 0xFF, 0xFF, 0xFF}, {0x1234, -1}},
+        {{1, 1, 8000, 32000, 4, 32}, {0x01, 0x02, 0x00, 0x80}, {-32768}},
+        {{1, 2, 44100, 176400, 4, 16},
+         Pcm16({1000, -1000, 32767, 32767, -32768, -32768}),
+         {0, 32766, -32768}},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(Load(row.format, {row.bytes}));
+        EXPECT_EQ(Display(), row.display) << row.format.bitsPerSample << " bits";
+        auto wav = ReadFile(source.wavFile.path);
+        EXPECT_EQ(Bytes(wav.begin() + 44, wav.end()), row.bytes);
+        source.Clear();
+    }
+}
+
+TEST_F(SourceDataTest, WavHeaderDescribesTheCopy) {
+    ASSERT_TRUE(Load({1, 2, 44100, 176400, 4, 16}, {Bytes(12, 1)}));
+    auto wav = ReadFile(source.wavFile.path);
+    struct Field {
+        std::size_t at, size;
+        std::uint32_t value;
+    };
+    for (auto [at, size, value] : {Field{4, 4, 48},
+                                   {20, 2, 1},
+                                   {22, 2, 2},
+                                   {24, 4, 44100},
+                                   {28, 4, 176400},
+                                   {32, 2, 4},
+                                   {34, 2, 16},
+                                   {40, 4, 12}}) {
+        std::uint32_t read = 0;
+        for (std::size_t k = 0; k < size; ++k)
+            read |= std::uint32_t{wav[at + k]} << (8 * k);
+        EXPECT_EQ(read, value) << "the field at " << at;
+    }
+}
+
+TEST_F(SourceDataTest, SilentAndEmptyRecordingsDrawFlat) {
+    ASSERT_TRUE(Load(kMono16, {Bytes(200, 0)}));
+    EXPECT_THAT(Peaks(10, 100), ::testing::Each(0));
+    source.Clear();
+    ASSERT_TRUE(Load(kMono16, {}));
+    EXPECT_EQ(source.GetWidth(), 0);
+    EXPECT_TRUE(Peaks(10, 100).empty());
+    EXPECT_EQ(source.SetCursor(5), 0);
+    EXPECT_EQ(source.cursorSample, -1) << "no sample to put the cursor on";
+    source.Play(true);
+    EXPECT_FALSE(source.UpdatePlayback()) << "nothing to play ends at once";
+}
+
+// Whatever ends a decode early, the load ends with its message.
+TEST_F(SourceDataTest, FailedDecodesEndWithTheirMessage) {
+    const std::vector<Bytes> buffers(3, Bytes(800, 1));  // 1200 frames
+    const auto unlimited = source.storeFrameLimit;
+    struct Row {
+        std::vector<Bytes> buffers;
+        bool failMidStream;
+        std::int64_t frameLimit;
+        rlim_t fileLimit;  // a small one stands in for a full disk
+        const wchar_t* message;
+    };
+    const Row rows[] = {
+        {{}, true, unlimited, 0, L"WaitForCompletion() failed"},
+        {buffers, false, 1000, 0, L"Sorry! This recording is too long"},
+        {buffers, false, unlimited, 1000, L"WriteFile() failed with error 27: Cannot write"},
+    };
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& row : rows) {
+        source.storeFrameLimit = row.frameLimit;
+        rlimit limit = saved;
+        limit.rlim_cur = row.fileLimit ? row.fileLimit : saved.rlim_cur;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        bool loaded = Load(kMono16, row.buffers, row.failMidStream);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_FALSE(loaded);
+        EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(row.message)));
+        EXPECT_EQ(source.sampleCount, 0);
+        // What the store could not keep is removed.
+        EXPECT_TRUE(
+            row.failMidStream ||
+            (source.displayFile.path + source.wavFile.path + source.summary.Path()).empty());
+        messages.Clear();
+        source.Clear();
+    }
+    std::signal(SIGXFSZ, handler);
+}
+
+// Each column shows the loudest sample of its own share of the view, to the last.
+TEST_F(SourceDataTest, PeakColumnsShowTheLoudestSampleOfTheirShare) {
+    ASSERT_TRUE(Load(kMono16, {Pcm16({0, 0, 0, 0, 100, 0, 0, -50})}));
+    source.zoom = 0.5;  // two samples a column, 100 the full height
+    EXPECT_THAT(Peaks(40, 200), ElementsAre(0, 0, 100, 50));
+}
+
+TEST_F(SourceDataTest, SummarisedPeaksEqualReadingEverySample) {
+    std::mt19937 random(7);
+    std::vector<Bytes> buffers;
+    for (int b = 0; b < 40; ++b) {
+        std::vector<int> samples(static_cast<std::size_t>(997 + b * 131));  // ragged buffers
+        // Quiet stretches with rare loud samples make block edges matter.
+        for (int& v : samples) {
+            bool loud = random() % 97 == 0;
+            v = static_cast<std::int16_t>(random()) / (loud ? 1 : 64);
+        }
+        buffers.push_back(Pcm16(samples));
+    }
+    ASSERT_TRUE(Load(kMono16, buffers));
+    ASSERT_TRUE(source.summary.Ready());
+    for (double zoom : {0.5, 0.05, 0.013, 0.005, 0.0021, 0.0007, 0.0001})
+        for (std::int32_t scroll : {0, 1, 63, 64, 65, 12345, source.sampleCount - 700})
+            for (int width : {1, 97, 640}) {
+                source.zoom = zoom;
+                source.scrollSample = scroll;
+                source.peakSummaryThreshold = std::int64_t{1} << 40;
+                auto plain = Peaks(width, 301);
+                source.peakSummaryThreshold = 0;
+                ASSERT_EQ(Peaks(width, 301), plain) << zoom << " " << scroll << " " << width;
+            }
+}
+
+TEST_F(SourceDataTest, ZoomStopsAtItsLimitsAndKeepsTheAnchorInTheMiddle) {
+    ASSERT_TRUE(Load(kMono16, {Bytes(400000, 1)}));  // 200000 samples
+    for (int i = 0; i < 200; ++i)
+        source.ZoomIn(600, false);
+    EXPECT_EQ(source.GetWidth(), 100000) << "two samples a pixel at the closest";
+    for (int i = 0; i < 400; ++i)
+        source.ZoomOut(600, false);
+    EXPECT_EQ(source.GetWidth(), 20) << "ten thousand samples a pixel at the farthest";
+    source.zoom = 0.01;
+    source.cursorSample = 100000;
+    source.ZoomIn(600, true);
+    EXPECT_EQ(source.scrollSample, 100000 - 27272) << "300 pixels of 1/0.011 samples, cut";
+    source.cursorSample = 10;
+    source.ZoomIn(600, true);
+    EXPECT_EQ(source.scrollSample, 0) << "never scrolled before the start";
+}
+
+TEST_F(SourceDataTest, CursorSelectionAndScrollStayInTheFile) {
+    ASSERT_TRUE(Load(kMono16, {Bytes(2000, 1)}));
+    source.zoom = 0.5;  // 1000 samples, 500 pixels
+    EXPECT_EQ(source.SetCursor(10000), 499);
+    EXPECT_EQ(source.cursorSample, 999);
+    EXPECT_EQ(source.SetCursor(-7), 0);
+    struct Row {
+        int x1, x2, start, end;
+    };
+    for (auto [x1, x2, start, end] :
+         {Row{-10, 40, 0, 80}, {10, 10, -1, -1}, {400, 9000, 800, 999}}) {
+        source.SetSelection(x1, x2);
+        EXPECT_EQ(std::pair(source.selectionStart, source.selectionEnd), std::pair(start, end))
+            << x1;
+    }
+    source.cursorSample = 20;
+    EXPECT_EQ(source.CenterCursor(300), 0);
+    source.SetScrollPos(100000);
+    EXPECT_EQ(source.scrollSample, 999);
+    source.ScrollBy(-100000);
+    EXPECT_EQ(source.scrollSample, 0);
+}
+
+TEST_F(SourceDataTest, ClearLeavesNoTemporaryFile) {
+    ASSERT_TRUE(Load(kMono16, {Bytes(20, 1)}));
+    const std::string paths[] = {source.displayFile.path, source.wavFile.path,
+                                 source.summary.Path()};
+    for (const auto& path : paths)
+        ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    source.Clear();
+    for (const auto& path : paths)
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+}
+
+TEST(TempStore, AMissingFolderIsReported) {
+    MessageRecorder messages;
+    std::string saved = TempFolder();
+    setenv("TMPDIR", "/nonexistent/sayalike", 1);
+    SourceData data;
+    EXPECT_FALSE(CreateTempFiles(data));
+    setenv("TMPDIR", saved.c_str(), 1);
+    EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(L"CreateTempFile() failed with error 2")));
+}
+
+TEST(TempStore, RecreatingKeepsTheNameAndAFileTooLongForItsHeaderGetsNone) {
+    SourceData data;
+    ASSERT_TRUE(CreateTempFiles(data));
+    std::string name = data.displayFile.path;
+    ASSERT_TRUE(CreateTempFile(data.displayFile));
+    EXPECT_EQ(data.displayFile.path, name);
+    ASSERT_EQ(::ftruncate(data.wavFile.fd, kMaxWavFileSize + 1), 0);  // sparse
+    EXPECT_FALSE(FinishWavFile(data));
+    std::ifstream in(data.wavFile.path, std::ios::binary);
+    std::vector<char> header(44);
+    in.read(header.data(), 44);
+    EXPECT_EQ(header, std::vector<char>(44, 0)) << "no wrapped size";
+}
+
+TEST(ErrorReport, LabelCodeAndTextPerThreadCutWhenOverLong) {
+    MessageRecorder messages;
+    SetLastError(5, L"Access is denied.");
+    ShowError(L"CreateFile()");
+    ShowError(std::wstring(2000, L'y').c_str());
+    std::uint32_t seen = 1;
+    std::thread([&] { seen = GetLastError(); }).join();
+    EXPECT_EQ(seen, 0u) << "each thread has its own last error";
+    auto shown = messages.Messages();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, L"CreateFile() failed with error 5: Access is denied.");
+    EXPECT_EQ(shown[0].caption, L"Error");
+    EXPECT_EQ(shown[1].text.size(), 1023u) << "an over-long report is cut, not dropped";
+}
+
+}  // namespace
