@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "IView.h"
@@ -15,19 +14,14 @@
 class FakeView : public IView {
   public:
     std::map<std::string, int> calls;
-    std::map<std::string, bool> shown;  // enabled buttons, lamps and modes
-    std::wstring status;
+    std::map<std::string, bool> shown;  // enabled buttons, lamps, modes and the progress
+    // The status, and what the Open dialog answers: empty is Cancel.
+    std::wstring status, openPath;
     std::vector<std::wstring> devices, pins, recent;
-    int selectedDevice = -1, selectedPin = -1, selectedRecent = -1;
+    int selectedDevice = -1, selectedPin = -1, selectedRecent = -1, micPos = 0, speakerPos = 0;
+    int progress = -1, createResult = 0, scrollMax = 0, scrollPos = 0, cursorColumn = -1;
     bool devicesShown = false, pinsShown = false;
-    int micPos = 0, speakerPos = 0;
-    bool progressShown = false;
-    int progress = -1, createResult = 0;
-    int placement[4] = {10, 20, 800, 500};
-    bool maximized = false, placementReadable = true;
-    SIZE waveformSize{300, 100};
-    std::wstring openPath;  // what the Open dialog answers; empty = Cancel
-    int scrollMax = 0, scrollPos = 0, cursorColumn = -1;
+    bool maximized = false, placementReadable = true;  // at 10, 20, sized 800 x 500
 
     int Run(int, int, int, int, bool) override { return 0; }
     int OnCreate(HWND) override { return createResult; }
@@ -36,44 +30,32 @@ class FakeView : public IView {
     void LayoutDeviceCombos() override {}
     void OnPaint() override {}
     bool GetPlacement(int* x, int* y, int* w, int* h, bool* max) override {
-        std::tie(*x, *y, *w, *h, *max) =
-            std::tuple(placement[0], placement[1], placement[2], placement[3], maximized);
-        return placementReadable;
+        return *x = 10, *y = 20, *w = 800, *h = 500, *max = maximized, placementReadable;
     }
     HWND GetWindowHandle() override { return nullptr; }
     bool AskOpenFileName(wchar_t* file, wchar_t* folder, const wchar_t*, int* filter) override {
-        if (openPath.empty())
-            return false;
-        openPath.copy(file, 259);
-        std::wcscpy(folder, L"/chosen/folder");
-        *filter = 2;
-        return true;
+        if (!openPath.empty())
+            openPath.copy(file, 259), std::wcscpy(folder, L"/chosen/folder"), *filter = 2;
+        return !openPath.empty();
     }
     void Redraw() override {}
     void ResetWaveform(bool) override {}
     void SetWaveform(std::unique_ptr<short[]>, int, double, double) override { ++calls["draw"]; }
-    void SetScrollRange(int total, int position) override {
-        scrollMax = total + 1;
-        SetScrollPosition(position);
-    }
-    void SetScrollPosition(int position) override {
-        scrollPos = std::clamp(position, 0, scrollMax);
-    }
+    void SetScrollRange(int total, int p) override { scrollMax = total + 1, SetScrollPosition(p); }
+    void SetScrollPosition(int p) override { scrollPos = std::clamp(p, 0, scrollMax); }
     void SetCursorColumn(int column) override { cursorColumn = column; }
     void SetSelectionColumns(int, int) override {}
     void ClearSelection() override {}
-    SIZE* GetWaveformSize(SIZE* size) override { return &(*size = waveformSize); }
+    SIZE* GetWaveformSize(SIZE* size) override { return &(*size = {300, 100}); }
     int GetScrollMaximum() override { return scrollMax; }
     int GetScrollPage() override { return 10; }
     int GetScrollPosition() override { return scrollPos; }
     int GetScrollTrackPosition() override { return scrollPos; }
     int GetCursorColumn() override { return cursorColumn; }
     // The waveform starts at client x = 0.
-    int HitTestWaveform(const POINTS* p) override { return p->x < waveformSize.cx ? p->x : -1; }
+    int HitTestWaveform(const POINTS* p) override { return p->x < 300 ? p->x : -1; }
     void SetPlaying(bool p) override { shown["playing"] = p; }
-    void SetLooping(bool l) override {
-        shown["looping"] = shown["listen"] = l, shown["say"] = false;
-    }
+    void SetLooping(bool l) override { shown["looping"] = shown["listen"] = l, shown["say"] = 0; }
     void SetListenLamp(bool on) override { shown["listen"] = on; }
     void SetSayLamp(bool on) override { shown["say"] = on; }
     void AddInputDevice(const wchar_t* name) override { devices.push_back(name); }
@@ -91,17 +73,16 @@ class FakeView : public IView {
     int GetMicVolumePos() override { return micPos; }
     int GetSpeakerVolumePos() override { return speakerPos; }
     void EnableControls(bool e) override {
-        for (auto name : {"play", "loop", "zoomin", "zoomout", "open"})
-            shown[name] = e;
+        shown["play"] = shown["loop"] = shown["zoomin"] = shown["zoomout"] = shown["open"] = e;
     }
     void EnablePlay(bool e) override { shown["play"] = e; }
     void EnableLoop(bool e) override { shown["loop"] = e; }
     void EnableZoomIn(bool e) override { shown["zoomin"] = e; }
     void EnableZoomOut(bool e) override { shown["zoomout"] = e; }
     void EnableOpen(bool e) override { shown["open"] = e; }
-    void ShowProgress() override { progressShown = true; }
+    void ShowProgress() override { shown["progress"] = true; }
     void SetProgress(int position) override { progress = position; }
-    void HideProgress() override { progressShown = false; }
+    void HideProgress() override { shown["progress"] = false; }
     void SetStatusText(const wchar_t* text) override { status = text; }
     void ClearRecentFiles() override { recent.clear(); }
     void AddRecentFile(const wchar_t* path) override { recent.push_back(path); }
@@ -119,6 +100,5 @@ class FakeView : public IView {
 // Ends the load the presenter has started: its thread has finished when this
 // returns, so the timer tick that hands the outcome over always finds it.
 inline void FinishLoad(Presenter& presenter) {
-    presenter.WaitForLoad();
-    presenter.OnTimer();
+    presenter.WaitForLoad(), presenter.OnTimer();
 }

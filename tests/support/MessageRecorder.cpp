@@ -19,8 +19,3 @@ std::vector<std::wstring> MessageRecorder::Texts() const {
         texts.push_back(m.text);
     return texts;
 }
-
-void MessageRecorder::Clear() {
-    std::lock_guard lock(mutex_);
-    messages_.clear();
-}

@@ -9,22 +9,22 @@
 struct RecordedMessage {
     std::wstring text, caption;
     unsigned flags = 0;
-    bool operator==(const RecordedMessage& other) const = default;
 };
 
 class MessageRecorder {
   public:
     MessageRecorder();
     ~MessageRecorder() { SetMessageBoxHandler(std::move(previous_)); }
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
 
     std::vector<RecordedMessage> Messages() const;
     std::vector<std::wstring> Texts() const;  // in order
-    void Clear();
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        messages_.clear();
+    }
 
   private:
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // a load reports from a thread of its own
     std::vector<RecordedMessage> messages_;
     MessageBoxHandler previous_;
 };

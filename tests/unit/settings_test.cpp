@@ -24,20 +24,15 @@ const QByteArray kJunk = "[General]\nLeft=" + QByteArray(1 << 20, 'L') +
 
 class SettingsTest : public ::testing::Test {
   protected:
-    IniReg Store(int width = 1920, int height = 1080) {
-        return IniReg(width, height, ini.toStdString());
-    }
+    IniReg Store(int width = 1920, int height = 1080) { return {width, height, ini.toStdString()}; }
     std::wstring MakeFile(const QString& name) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
         return dir.filePath(name).toStdWString();
     }
     void WriteIni(const QByteArray& text) {
         QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) >= 0);
     }
-    bool Stored(const char* key) { return QSettings(ini, QSettings::IniFormat).contains(key); }
     static std::vector<std::wstring> Recent(IniReg& store) {
         std::vector<std::wstring> list;
         for (int i = 0; store.GetRecent(i); ++i)
@@ -51,53 +46,37 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, DefaultsAndWhatAHandEditedFileMayHold) {
     auto at = [](int x, int y, int w, int h) {
-        return QStringLiteral("Left=%1\nTop=%2\nWidth=%3\nHeight=%4\n")
-            .arg(x)
-            .arg(y)
-            .arg(w)
-            .arg(h)
-            .toUtf8();
+        return QString::asprintf("Left=%d\nTop=%d\nWidth=%d\nHeight=%d\n", x, y, w, h).toUtf8();
     };
+    const QByteArray away = at(3000, 100, 800, 500);
     struct Row {
-        QSize screen;
-        QByteArray ini;
-        QRect window;
-        int maximized = 0, filterIndex = 1, speaker = 50, mic = 50;
+        QByteArray ini = "";
+        QRect window = {610, 340, 700, 400};  // the default placement
+        QSize screen = {1920, 1080};
+        std::vector<int> values = {0, 1, 50, 50};  // maximized, filter index, volumes
         QRect secondScreen = {};
     };
+    const Row rows[] = {
+        {},
+        {.window = {0, 340, 640, 400}, .screen = {640, 1080}},  // shrunk to the screen
+        {.window = {50, 0, 700, 300}, .screen = {800, 300}},
+        {.window = {0, 0, 700, 400}, .screen = {0, 0}},  // no usable screen
+        {.ini = at(5, 6, 900, 600) + "Maximized=1\nFilterIndex=2\nSpkVolPos=500\nMcVolPos=-7",
+         .window = {5, 6, 900, 600},
+         .values = {1, 2, 500, -7}},  // the presenter clamps the volumes
+        // Out of sight, its monitor gone, in a corner or too large: the default
+        // placement, keeping the size that fits.
+        {.ini = away, .window = {560, 290, 800, 500}},
+        {.ini = away, .window = {3000, 100, 800, 500}, .secondScreen = {1920, 0, 1280, 1024}},
+        {.ini = at(-900, -600, 900, 600), .window = {510, 240, 900, 600}},
+        {.ini = at(100, 1080, 2500, 500)},
+        {.ini = at(1900, 1060, 800, 500), .window = {1900, 1060, 800, 500}},  // partly seen
+        {.ini = kJunk},
+        {.ini = "FilterIndex=-2147483648\nInitialDir=" + QByteArray(300, 'd')},
+        {.ini = "FilterIndex=3"},
+    };
     int file = 0;
-    for (const Row& row : {
-             Row{{1920, 1080}, "", {610, 340, 700, 400}},
-             Row{{640, 1080}, "", {0, 340, 640, 400}},  // the default shrinks to the screen
-             Row{{800, 300}, "", {50, 0, 700, 300}},
-             Row{{0, 0}, "", {0, 0, 700, 400}},  // no usable screen
-             Row{{1920, 1080},
-                 at(5, 6, 900, 600) + "Maximized=1\nFilterIndex=2\nSpkVolPos=500\nMcVolPos=-7",
-                 {5, 6, 900, 600},
-                 1,
-                 2,
-                 500,
-                 -7},  // the presenter clamps the volumes
-             // Out of sight, its monitor gone, in a corner or too large: the default
-             // placement, keeping the size that fits.
-             Row{{1920, 1080}, at(3000, 100, 800, 500), {560, 290, 800, 500}},
-             Row{{1920, 1080},
-                 at(3000, 100, 800, 500),
-                 {3000, 100, 800, 500},
-                 0,
-                 1,
-                 50,
-                 50,
-                 {1920, 0, 1280, 1024}},
-             Row{{1920, 1080}, at(-900, -600, 900, 600), {510, 240, 900, 600}},
-             Row{{1920, 1080}, at(100, 1080, 2500, 500), {610, 340, 700, 400}},
-             Row{{1920, 1080}, at(1900, 1060, 800, 500), {1900, 1060, 800, 500}},  // partly seen
-             Row{{1920, 1080}, kJunk, {610, 340, 700, 400}},
-             Row{{1920, 1080},
-                 "FilterIndex=-2147483648\nInitialDir=" + QByteArray(300, 'd'),
-                 {610, 340, 700, 400}},
-             Row{{1920, 1080}, "FilterIndex=3", {610, 340, 700, 400}},
-         }) {
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.ini.left(60).toStdString());
         ini = dir.filePath(QString::number(++file));  // a file of its own: no cached values
         WriteIni(row.ini.startsWith('[') ? row.ini : "[General]\n" + row.ini + "\n");
@@ -108,7 +87,7 @@ TEST_F(SettingsTest, DefaultsAndWhatAHandEditedFileMayHold) {
         EXPECT_EQ(QRect(store.left, store.top, store.width, store.height), row.window);
         EXPECT_EQ(std::vector({store.maximized, store.filterIndex, store.GetSpkVolPos(),
                                store.GetMcVolPos()}),
-                  std::vector({row.maximized, row.filterIndex, row.speaker, row.mic}));
+                  row.values);
         EXPECT_EQ(std::wstring(store.initialDir.data()), kDocuments);
         EXPECT_EQ(store.GetInputDeviceName(), nullptr);
         EXPECT_TRUE(Recent(store).empty());
@@ -121,20 +100,17 @@ TEST_F(SettingsTest, EveryValueSurvivesSaveAndAFreshLoadEvenOverJunk) {
                        plain = MakeFile("plain.mp3");
     const std::wstring folder(259, L'f');  // the longest the dialog's buffer holds
     WriteIni(kJunk);
-    {
-        IniReg store = Store();
-        store.Load();
-        std::tie(store.left, store.top, store.width, store.height, store.maximized,
-                 store.filterIndex) = std::tuple(-20, 35, 1024, 611, 1, 2);
-        folder.copy(store.initialDir.data(), folder.size());
-        store.SetSpkVolPos(0);
-        store.SetMcVolPos(100);
-        store.SetInputDeviceName(L"USB Mikrofon \u00e4 (Analog Stereo)");
-        store.SetInputPinName(L"Line In");
-        for (const auto& file : {plain, unicode, odd})
-            store.AddRecent(file.c_str());
-        store.Save();
-    }
+    IniReg store = Store();
+    store.Load();
+    std::tie(store.left, store.top, store.width, store.height, store.maximized, store.filterIndex) =
+        std::tuple(-20, 35, 1024, 611, 1, 2);
+    folder.copy(store.initialDir.data(), folder.size());
+    store.SetSpkVolPos(0), store.SetMcVolPos(100);
+    store.SetInputDeviceName(L"USB Mikrofon \u00e4 (Analog Stereo)");
+    store.SetInputPinName(L"Line In");
+    for (const auto& file : {plain, unicode, odd})
+        store.AddRecent(file.c_str());
+    store.Save();
     IniReg loaded = Store(1280, 800);
     loaded.Load();
     EXPECT_EQ(std::vector({loaded.left, loaded.top, loaded.width, loaded.height, loaded.maximized,
@@ -146,14 +122,13 @@ TEST_F(SettingsTest, EveryValueSurvivesSaveAndAFreshLoadEvenOverJunk) {
     EXPECT_EQ(Recent(loaded), (std::vector{odd, unicode, plain}));
 
     // No device, an empty pin name (a name, unlike none) and a folder without its end.
-    loaded.SetInputDeviceName(nullptr);
-    loaded.SetInputPinName(L"");
+    loaded.SetInputDeviceName(nullptr), loaded.SetInputPinName(L"");
     loaded.initialDir.fill(L'x');
     loaded.Save();
-    EXPECT_FALSE(Stored("InputDeviceName") || Stored("InitialDir"));
-    IniReg again = Store();
-    again.Load();
-    EXPECT_STREQ(again.GetInputPinName(), L"");
+    QSettings stored(ini, QSettings::IniFormat);
+    EXPECT_FALSE(stored.contains("InputDeviceName") || stored.contains("InitialDir"));
+    store.Load();
+    EXPECT_STREQ(store.GetInputPinName(), L"");
 }
 
 TEST_F(SettingsTest, TheRecentListHoldsTenExistingFilesMostRecentFirst) {
@@ -176,8 +151,7 @@ TEST_F(SettingsTest, TheRecentListHoldsTenExistingFilesMostRecentFirst) {
         store.AddRecent(path.c_str());
     store.AddRecent(nullptr);
     for (int i : {-1, 10, 1000}) {
-        store.MoveRecentToTop(i);
-        store.RemoveRecent(i);
+        store.MoveRecentToTop(i), store.RemoveRecent(i);
         EXPECT_EQ(store.DuplicateRecent(i), nullptr);
     }
     // An entry whose file vanished is dropped when asked for; a copy outlives the list.
@@ -187,26 +161,20 @@ TEST_F(SettingsTest, TheRecentListHoldsTenExistingFilesMostRecentFirst) {
     store.RemoveRecent(1);
     EXPECT_EQ(copy.get(), f[1]);
     EXPECT_EQ(Recent(store), (std::vector{upper, f[10], f[9], f[8], f[7], f[6], f[5], f[4]}));
-}
 
-TEST_F(SettingsTest, TheStoredListSkipsWhatIsGoneOrListedAndStopsAtAGap) {
-    std::vector<std::wstring> f;
-    for (int i = 0; i < 4; ++i)
-        f.push_back(MakeFile(QStringLiteral("speech%1.mp3").arg(i)));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    // The stored list skips what is gone, a folder and what is listed, and stops at a gap.
     QByteArray files = "[Files]\n";
-    int i = 0;
-    for (const auto& path : {f[0], dir.filePath("gone.mp3").toStdWString(),
-                             dir.filePath("sub").toStdWString(), f[1], f[2], std::wstring(), f[3]})
-        files += QStringLiteral("File%1=%2\n").arg(i++).arg(QString::fromStdWString(path)).toUtf8();
-    WriteIni(files.replace("File5=\n", ""));
-    IniReg store = Store();
+    int n = 0;
+    for (const auto& path :
+         {f[0], dir.filePath("gone.mp3").toStdWString(), dir.filePath("folder.mp3").toStdWString(),
+          f[1], f[1], f[2], std::wstring(), f[4]})
+        files += QStringLiteral("File%1=%2\n").arg(n++).arg(QString::fromStdWString(path)).toUtf8();
+    WriteIni(files.replace("File6=\n", ""));
     store.Load();
     EXPECT_EQ(Recent(store), (std::vector{f[0], f[1], f[2]}));
 
     // A shorter list leaves the old tail, which comes back after it, once.
-    store.RemoveRecent(1);
-    store.Save();
+    store.RemoveRecent(1), store.Save();
     Store().Save();  // an empty list leaves the group alone
     store.Load();
     EXPECT_EQ(Recent(store), (std::vector{f[0], f[2], f[1]}));
