@@ -520,13 +520,12 @@ bool SourceData::TakePlaybackError() {
 }
 
 int SourceData::GetVolume() {
-    return volume / 100 + 100;
+    return PositionFromVolume(volume);
 }
 
 void SourceData::SetVolume(int position) {
-    position = std::clamp(position, 0, 100);
     std::int32_t old = volume;
-    volume = (position - 100) * 100;
+    volume = VolumeFromPosition(position);
     if (!pBA)
         return;
     pBA->put_Volume(volume);

@@ -537,16 +537,12 @@ void InputData::ReleasePlaybackGraph() {
 }
 
 int InputData::GetVolume() {
-    return volume / 100 + 100;
+    return PositionFromVolume(volume);
 }
 
 void InputData::SetVolume(int position) {
     std::int32_t remembered = volume;
-    if (position < 0)
-        position = 0;
-    if (position > 100)
-        position = 100;
-    volume = (position - 100) * 100;
+    volume = VolumeFromPosition(position);
     if (!pBAP)
         return;
     pBAP->put_Volume(volume);
