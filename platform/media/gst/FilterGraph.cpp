@@ -50,7 +50,7 @@ FilterState ToFilterState(GstState state) {
 // reports as events to the queue and keeps nothing on the bus. The clock hears
 // first, so that whoever sees the event finds the clock as it says.
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer userData) {
-    auto& route = **static_cast<std::shared_ptr<BusRoute>*>(userData);
+    auto& route = SharedBox<BusRoute>::Get(userData);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:
             if (auto clock = route.Clock())
@@ -98,9 +98,8 @@ FilterGraph::FilterGraph()
       route_(std::make_shared<BusRoute>()) {
     route_->events = events_;
     bus_ = BusHandle::Adopt(gst_element_get_bus(pipeline_.get()));
-    gst_bus_set_sync_handler(
-        bus_.get(), OnBusMessage, new std::shared_ptr<BusRoute>(route_),
-        [](gpointer data) { delete static_cast<std::shared_ptr<BusRoute>*>(data); });
+    gst_bus_set_sync_handler(bus_.get(), OnBusMessage, SharedBox<BusRoute>::Make(route_),
+                             SharedBox<BusRoute>::Destroy);
 }
 
 FilterGraph::~FilterGraph() {
