@@ -680,11 +680,10 @@ HRESULT FilterGraph::GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) 
     return S_OK;
 }
 
+// The capture chain is connected filter by filter by its owner, so the builder
+// has nothing to build and keeps no graph.
 HRESULT CaptureGraphBuilder::SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) {
-    if (!graph)
-        return E_POINTER;
-    graph_ = graph;
-    return S_OK;
+    return graph ? S_OK : E_POINTER;
 }
 
 }  // namespace media::gst

@@ -165,9 +165,6 @@ class FilterGraph final : public IGraphBuilder,
 class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
   public:
     HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) override;
-
-  private:
-    std::shared_ptr<IGraphBuilder> graph_;
 };
 
 }  // namespace media::gst
