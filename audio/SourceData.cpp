@@ -519,6 +519,11 @@ bool SourceData::TakePlaybackError() {
     return failed;
 }
 
+void SourceData::StopGraph() {
+    if (pMC)
+        pMC->Stop();
+}
+
 int SourceData::GetVolume() {
     return PositionFromVolume(volume);
 }

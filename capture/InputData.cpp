@@ -350,6 +350,21 @@ HRESULT InputData::StopAndAbortCapture() {
     return Checked(pGB->Abort(), L"pGB->Abort()\n");
 }
 
+HRESULT InputData::StopOnFirstPin() {
+    HRESULT hr = StopAndAbortCapture();
+    if (SUCCEEDED(hr))
+        m_MonikerList.ActivateInputPin(0);
+    return hr;
+}
+
+bool InputData::NextCaptureEvent(long* code, std::intptr_t* param1) {
+    std::intptr_t param2 = 0;
+    if (!pME || FAILED(pME->GetEvent(code, param1, &param2, 0)))
+        return false;
+    pME->FreeEventParams(*code, *param1, param2);
+    return true;
+}
+
 HRESULT InputData::SetInputDevice(std::int32_t index) {
     HRESULT hr = StopAndAbortCapture();
     if (FAILED(hr))
