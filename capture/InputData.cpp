@@ -162,7 +162,7 @@ HRESULT InputData::FillWavParamField() {
     channels = type.format.channels;
     sampleRate = type.format.samplesPerSec;
     blockAlign = type.format.blockAlign;
-    bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
+    bytesPerSample = static_cast<std::uint16_t>(channels ? blockAlign / channels : 0);
     m_nSignShift = (4 - bytesPerSample) * 8;
     m_nThreshold = 0;
     if (bytesPerSample > 0 && bytesPerSample <= 4) {
@@ -313,7 +313,7 @@ bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
             auto value = static_cast<std::int32_t>(raw << m_nSignShift) >> m_nSignShift;
             sum += value;
         }
-        accumulator += std::fabs(splitter.Process(sum / channels)) / length;
+        accumulator += std::fabs(splitter.Process(sum / channels)) / static_cast<double>(length);
     }
     return static_cast<std::int64_t>(accumulator) < m_nThreshold;
 }
