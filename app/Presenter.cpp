@@ -60,33 +60,28 @@ int Presenter::OnCreate(HWND hwnd) {
     if (view->OnCreate(hwnd) < 0)
         return -1;
 
-    MonikerList& devices = input.m_MonikerList;
-    if (devices.m_nCount <= 0)
+    const MonikerList& devices = input.Devices();
+    if (devices.Count() <= 0)
         return -1;
-    for (const auto& name : devices.m_Names)
+    for (const auto& name : devices.Names())
         view->AddInputDevice(name.c_str());
-    view->ShowInputDevices(devices.m_nCount > 1);
+    view->ShowInputDevices(devices.Count() > 1);
     // A stored device that is there but cannot be opened is reported and then
     // treated as one that is gone, so that the next start does not fail again.
     int stored = devices.FindMoniker(settings->GetInputDeviceName());
-    if (stored >= 0 && FAILED(input.SetInputDevice(stored)) && devices.m_nCurrent != 0)
+    if (stored >= 0 && FAILED(input.SetInputDevice(stored)) && devices.Current() != 0)
         input.SetInputDevice(0);
-    view->SelectInputDevice(devices.m_nCurrent);
+    view->SelectInputDevice(devices.Current());
 
-    if (devices.m_nPinCount <= 0)
+    if (devices.PinCount() <= 0)
         return -1;
-    for (const auto& name : devices.m_InputPinNames)
+    for (const auto& name : devices.PinNames())
         view->AddInputPin(name.c_str());
-    view->ShowInputPins(devices.m_nPinCount > 1);
-    if (const wchar_t* pinName = settings->GetInputPinName()) {
-        for (int i = 0; i < devices.m_nPinCount; ++i) {
-            if (devices.m_InputPinNames[static_cast<std::size_t>(i)] == pinName) {
-                input.SetInputPin(i);
-                break;
-            }
-        }
-    }
-    view->SelectInputPin(devices.m_nActivePin);
+    view->ShowInputPins(devices.PinCount() > 1);
+    int storedPin = devices.FindPin(settings->GetInputPinName());
+    if (storedPin >= 0)
+        input.SetInputPin(storedPin);
+    view->SelectInputPin(devices.ActivePin());
 
     input.SetVolume(settings->GetMcVolPos());
     view->SetMicVolumePos(input.GetVolume());
@@ -114,15 +109,8 @@ int Presenter::OnClose() {
     }
     settings->SetSpkVolPos(source.GetVolume());
     settings->SetMcVolPos(input.GetVolume());
-    const MonikerList& devices = input.m_MonikerList;
-    settings->SetInputDeviceName(
-        devices.m_nCurrent >= 0
-            ? devices.m_Names[static_cast<std::size_t>(devices.m_nCurrent)].c_str()
-            : nullptr);
-    settings->SetInputPinName(
-        devices.m_nActivePin >= 0
-            ? devices.m_InputPinNames[static_cast<std::size_t>(devices.m_nActivePin)].c_str()
-            : nullptr);
+    settings->SetInputDeviceName(input.Devices().CurrentName());
+    settings->SetInputPinName(input.Devices().ActivePinName());
     settings->Save();
     source.ReleaseGraph();
     input.ReleaseGraph();
@@ -248,8 +236,7 @@ void Presenter::EnterLoadingSourceData() {
 }
 
 void Presenter::StopNarrator() {
-    if (source.pMC)
-        source.pMC->Stop();
+    source.StopGraph();
 }
 
 void Presenter::PlaySourceSample() {
@@ -553,9 +540,9 @@ void Presenter::OnSpeakerVolumeChange() {
 
 void Presenter::FillInputPins() {
     view->ClearInputPins();
-    for (const auto& name : input.m_MonikerList.m_InputPinNames)
+    for (const auto& name : input.Devices().PinNames())
         view->AddInputPin(name.c_str());
-    view->ShowInputPins(input.m_MonikerList.m_nPinCount > 1);
+    view->ShowInputPins(input.Devices().PinCount() > 1);
 }
 
 void Presenter::OnInputDeviceChange() {
@@ -564,17 +551,10 @@ void Presenter::OnInputDeviceChange() {
         return;
     int i = view->GetSelectedInputDevice();
     input.SetInputDevice(i);
-    view->SelectInputDevice(input.m_MonikerList.m_nCurrent);
+    view->SelectInputDevice(input.Devices().Current());
     FillInputPins();
-    HRESULT hr = input.StopCapturing();
-    if (FAILED(hr)) {
-        ShowError(L"StopCapturing()\n");
-    } else if (FAILED(hr = input.pGB->Abort())) {
-        ShowError(L"pGB->Abort()\n");
-    } else {
-        input.m_MonikerList.ActivateInputPin(0);
-    }
-    view->SelectInputPin(input.m_MonikerList.m_nActivePin);
+    input.StopOnFirstPin();
+    view->SelectInputPin(input.Devices().ActivePin());
 }
 
 void Presenter::OnInputPinChange() {
@@ -582,7 +562,7 @@ void Presenter::OnInputPinChange() {
     if (state != NO_SOURCE_DATA_STATE && state != LOADED_SOURCE_DATA_STATE)
         return;
     input.SetInputPin(view->GetSelectedInputPin());
-    view->SelectInputPin(input.m_MonikerList.m_nActivePin);
+    view->SelectInputPin(input.Devices().ActivePin());
 }
 
 // ---- loading a narrator file ------------------------------------------------
@@ -738,12 +718,9 @@ void Presenter::OnCaptureEvent() {
     AssertUiThread();
     if (state != RECORDING_INPUT_DATA_STATE)
         return;
-    while (input.pME) {
-        long code = 0;
-        std::intptr_t p1 = 0, p2 = 0;
-        if (FAILED(input.pME->GetEvent(&code, &p1, &p2, 0)))
-            break;
-        input.pME->FreeEventParams(code, p1, p2);
+    long code = 0;
+    std::intptr_t p1 = 0;
+    while (input.NextCaptureEvent(&code, &p1)) {
         if (code == media::EC_BUFFERING_DATA && p1 == 0)
             EnterComparingSourceSample();
         // A device or server lost mid-recording: say so; the cycle waits for Pause.

@@ -9,6 +9,12 @@
 
 #include "TempFile.h"
 
+// A volume trackbar position 0..100 (clamped) as hundredths of a decibel, one
+// decibel a step: 100 is full level, 0 is silence (-10000).
+std::int32_t VolumeFromPosition(int position);
+// The trackbar position of a volume in hundredths of a decibel.
+int PositionFromVolume(std::int32_t volume);
+
 class IData {
   public:
     IData() = default;

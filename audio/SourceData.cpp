@@ -224,7 +224,7 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
     channels = type.format.channels;
     sampleRate = type.format.samplesPerSec;
     blockAlign = type.format.blockAlign;
-    bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
+    bytesPerSample = static_cast<std::uint16_t>(channels ? blockAlign / channels : 0);
     maxFrames_ = std::min(storeFrameLimit, MaxStoredFrames(blockAlign));
     if (FAILED(grabber->SetOneShot(false)))
         return Fail(L"SetOneShot()");
@@ -327,7 +327,7 @@ void SourceData::UpdateProgress(double sampleTime) {
     std::int64_t position = 0;
     std::int32_t next;
     if (duration != 0 && pMS && pMS->GetCurrentPosition(&position) == S_OK)
-        next = static_cast<std::int32_t>(sampleTime / (duration * 1e-7) * 100);
+        next = static_cast<std::int32_t>(sampleTime / (static_cast<double>(duration) * 1e-7) * 100);
     else
         next = progress + 1;
     if (next > 100)
@@ -441,7 +441,8 @@ bool SourceData::BuildPlaybackGraph() {
 std::int64_t SourceData::SampleToTime(std::int64_t sample) const {
     if (sampleCount <= 0)
         return 0;
-    return static_cast<std::int64_t>(static_cast<double>(sample) / sampleCount * duration);
+    return static_cast<std::int64_t>(static_cast<double>(sample) / sampleCount *
+                                     static_cast<double>(duration));
 }
 
 void SourceData::PlaySpan(std::int64_t begin, std::int64_t end) {
@@ -482,7 +483,7 @@ bool SourceData::FollowClock(std::int64_t* position) {
     if (!pRC || FAILED(pRC->GetTime(&now)) || duration <= 0)
         return false;
     *position = positionAtStart + (now - clockAtStart);
-    double ratio = static_cast<double>(*position) / duration;
+    double ratio = static_cast<double>(*position) / static_cast<double>(duration);
     cursorSample = ratio < 1 ? static_cast<std::int32_t>(ratio * sampleCount) : sampleCount;
     return true;
 }
@@ -519,14 +520,18 @@ bool SourceData::TakePlaybackError() {
     return failed;
 }
 
+void SourceData::StopGraph() {
+    if (pMC)
+        pMC->Stop();
+}
+
 int SourceData::GetVolume() {
-    return volume / 100 + 100;
+    return PositionFromVolume(volume);
 }
 
 void SourceData::SetVolume(int position) {
-    position = std::clamp(position, 0, 100);
     std::int32_t old = volume;
-    volume = (position - 100) * 100;
+    volume = VolumeFromPosition(position);
     if (!pBA)
         return;
     pBA->put_Volume(volume);
@@ -622,14 +627,15 @@ int SourceData::GetPeaks(short** peaks, int width, int height, double* startSeco
     *spanSeconds = 0.0;
     *peaks = nullptr;
     if (sampleCount > 0)
-        *startSeconds = static_cast<double>(scrollSample) / sampleCount * duration * 1e-7;
+        *startSeconds =
+            static_cast<double>(scrollSample) / sampleCount * static_cast<double>(duration) * 1e-7;
     std::int64_t visible = static_cast<std::int64_t>(sampleCount) - scrollSample;
     if (visible <= 0)
         return 0;
     auto n = static_cast<std::int64_t>(width / zoom);
-    *spanSeconds = static_cast<double>(n) / sampleCount * duration * 1e-7;
+    *spanSeconds = static_cast<double>(n) / sampleCount * static_cast<double>(duration) * 1e-7;
     std::int64_t m = std::max<std::int64_t>(std::min(visible, n), 0);
-    auto count = static_cast<int>(std::ceil(m * zoom));
+    auto count = static_cast<int>(std::ceil(static_cast<double>(m) * zoom));
     if (count > width)
         count = width;
     if (count <= 0)

@@ -51,6 +51,8 @@ class SourceData : public IData {
     // Drains the playback graph's events; true when one reported a failure (the
     // last error then describes it).
     bool TakePlaybackError();
+    // Stops the playback graph where it is, and nothing else.
+    void StopGraph();
     void ZoomIn(int viewWidth, bool aroundCursor);
     void ZoomOut(int viewWidth, bool aroundCursor);
 

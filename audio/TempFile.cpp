@@ -24,14 +24,17 @@ std::string TempFolder() {
     return folder;
 }
 
+int FileDescriptor::Close() {
+    if (fd_ < 0)
+        return 0;
+    return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
+}
+
 namespace {
 
-// Linux releases the descriptor even when close fails, so it is forgotten
-// either way: keeping the number could later close someone else's file.
 bool CloseFile(TempFile& file) {
-    int fd = std::exchange(file.fd, -1);
-    if (::close(fd) != 0) {
-        SetLastErrorFromErrno(errno);
+    if (int error = file.fd.Close(); error != 0) {
+        SetLastErrorFromErrno(error);
         ShowError(L"CloseHandle()");
         return false;
     }
@@ -90,11 +93,11 @@ bool OpenTempFile(TempFile& file) {
         SetLastErrorFromErrno(errno);
         ShowError(L"CreateFile()");
         // The empty file made for the name stays behind, as the name was reserved.
-        file.fd = -1;
+        file.fd = FileDescriptor();
         file.path.clear();
         return false;
     }
-    file.fd = fd;
+    file.fd = FileDescriptor(fd);
     return true;
 }
 
@@ -173,8 +176,8 @@ bool FinishWavFile(IData& data) {
         if (!ok)
             SetLastErrorFromErrno(errno);
     }
-    if (::close(std::exchange(data.wavFile.fd, -1)) != 0 && ok) {
-        SetLastErrorFromErrno(errno);
+    if (int error = data.wavFile.fd.Close(); error != 0 && ok) {
+        SetLastErrorFromErrno(error);
         ok = false;
     }
     return ok;

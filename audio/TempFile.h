@@ -4,12 +4,40 @@
 // 16-bit display file and a RIFF/WAVE file with a 44-byte header.
 #include <cstdint>
 #include <string>
+#include <utility>
+
+// An owned file descriptor, closed when dropped or replaced; moved, never
+// copied. It reads as the plain number for the system calls.
+class FileDescriptor {
+  public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            Close();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~FileDescriptor() { Close(); }
+
+    operator int() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+    // 0, or the errno close answered. The descriptor is forgotten either way:
+    // Linux releases it even when close fails, and keeping the number could
+    // later close someone else's file.
+    int Close();
+
+  private:
+    int fd_ = -1;
+};
 
 struct TempFile {
-    std::string path;  // empty: no file
-    int fd = -1;       // -1: closed
+    std::string path;   // empty: no file
+    FileDescriptor fd;  // closed: no open handle
 
-    bool IsOpen() const { return fd >= 0; }
+    bool IsOpen() const { return fd.IsOpen(); }
 };
 
 class IData;

@@ -162,7 +162,7 @@ HRESULT InputData::FillWavParamField() {
     channels = type.format.channels;
     sampleRate = type.format.samplesPerSec;
     blockAlign = type.format.blockAlign;
-    bytesPerSample = channels ? static_cast<std::uint16_t>(blockAlign / channels) : 0;
+    bytesPerSample = static_cast<std::uint16_t>(channels ? blockAlign / channels : 0);
     m_nSignShift = (4 - bytesPerSample) * 8;
     m_nThreshold = 0;
     if (bytesPerSample > 0 && bytesPerSample <= 4) {
@@ -313,7 +313,7 @@ bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
             auto value = static_cast<std::int32_t>(raw << m_nSignShift) >> m_nSignShift;
             sum += value;
         }
-        accumulator += std::fabs(splitter.Process(sum / channels)) / length;
+        accumulator += std::fabs(splitter.Process(sum / channels)) / static_cast<double>(length);
     }
     return static_cast<std::int64_t>(accumulator) < m_nThreshold;
 }
@@ -348,6 +348,21 @@ HRESULT InputData::StopAndAbortCapture() {
     if (FAILED(hr))
         return hr;
     return Checked(pGB->Abort(), L"pGB->Abort()\n");
+}
+
+HRESULT InputData::StopOnFirstPin() {
+    HRESULT hr = StopAndAbortCapture();
+    if (SUCCEEDED(hr))
+        m_MonikerList.ActivateInputPin(0);
+    return hr;
+}
+
+bool InputData::NextCaptureEvent(long* code, std::intptr_t* param1) {
+    std::intptr_t param2 = 0;
+    if (!pME || FAILED(pME->GetEvent(code, param1, &param2, 0)))
+        return false;
+    pME->FreeEventParams(*code, *param1, param2);
+    return true;
 }
 
 HRESULT InputData::SetInputDevice(std::int32_t index) {
@@ -537,16 +552,12 @@ void InputData::ReleasePlaybackGraph() {
 }
 
 int InputData::GetVolume() {
-    return volume / 100 + 100;
+    return PositionFromVolume(volume);
 }
 
 void InputData::SetVolume(int position) {
     std::int32_t remembered = volume;
-    if (position < 0)
-        position = 0;
-    if (position > 100)
-        position = 100;
-    volume = (position - 100) * 100;
+    volume = VolumeFromPosition(position);
     if (!pBAP)
         return;
     pBAP->put_Volume(volume);

@@ -56,6 +56,13 @@ class InputData : public IData {
     HRESULT SetInputDevice(std::int32_t index);
     HRESULT SetInputPin(std::int32_t index);
     HRESULT EnumInputDevices();
+    // After a device switch: the capture graph stopped and aborted, then the new
+    // device's first pin enabled. Failures are reported.
+    HRESULT StopOnFirstPin();
+    // The capture graph's next event, its parameters freed; false when there is
+    // none or no graph.
+    bool NextCaptureEvent(long* code, std::intptr_t* param1);
+    const MonikerList& Devices() const { return m_MonikerList; }
 
     std::atomic<std::int32_t> m_CaptureState{CAPTURE_NONE};
     std::shared_ptr<media::IGraphBuilder> pGB;

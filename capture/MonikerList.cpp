@@ -170,6 +170,24 @@ std::int32_t MonikerList::FindMoniker(const wchar_t* name) const {
     return -1;
 }
 
+const wchar_t* MonikerList::CurrentName() const {
+    return m_nCurrent >= 0 ? m_Names[static_cast<std::size_t>(m_nCurrent)].c_str() : nullptr;
+}
+
+const wchar_t* MonikerList::ActivePinName() const {
+    return m_nActivePin >= 0 ? m_InputPinNames[static_cast<std::size_t>(m_nActivePin)].c_str()
+                             : nullptr;
+}
+
+std::int32_t MonikerList::FindPin(const wchar_t* name) const {
+    if (!name)
+        return -1;
+    for (std::int32_t i = 0; i < m_nPinCount; ++i)
+        if (m_InputPinNames[static_cast<std::size_t>(i)] == name)
+            return i;
+    return -1;
+}
+
 void MonikerList::ReleaseFilter() {
     if (m_InputFilter) {
         m_pMixer.reset();

@@ -28,6 +28,21 @@ class MonikerList {
     // Index of the first device whose friendly name equals name exactly; -1 if none.
     std::int32_t FindMoniker(const wchar_t* name) const;
     const std::shared_ptr<media::IBaseFilter>& Filter() const { return m_InputFilter; }
+
+    std::int32_t Count() const { return m_nCount; }
+    const std::vector<std::wstring>& Names() const { return m_Names; }
+    // The bound device's index, -1 when none is.
+    std::int32_t Current() const { return m_nCurrent; }
+    // The bound device's friendly name; nullptr when none is bound.
+    const wchar_t* CurrentName() const;
+    std::int32_t PinCount() const { return m_nPinCount; }
+    const std::vector<std::wstring>& PinNames() const { return m_InputPinNames; }
+    // The enabled pin's index, -1 when none is.
+    std::int32_t ActivePin() const { return m_nActivePin; }
+    // The enabled pin's name; nullptr when none is enabled.
+    const wchar_t* ActivePinName() const;
+    // Index of the first pin of the bound device named exactly name; -1 if none.
+    std::int32_t FindPin(const wchar_t* name) const;
     void ReleaseFilter();
     void RemoveAll();
 

@@ -59,7 +59,7 @@ bool ShowOpenFileDialog(QWidget* parent, OpenFileRequest& request) {
         return false;
     request.fileName = dialog.selectedFiles().constFirst();
     request.filterIndex =
-        std::max<int>(0, request.nameFilters.indexOf(dialog.selectedNameFilter()));
+        std::max(0, static_cast<int>(request.nameFilters.indexOf(dialog.selectedNameFilter())));
     return true;
 }
 

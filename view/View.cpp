@@ -508,8 +508,8 @@ int View::HitTestWaveform(const POINTS* point) {
 
 void View::ArmTimer() {
     // Starting a running timer restarts it, as re-arming a Windows timer does.
+    // It is never stopped: the presenter's state decides what a tick does.
     timer_->start();
-    timerRecord_ = true;
 }
 
 void View::SetPlaying(bool playing) {
@@ -517,11 +517,8 @@ void View::SetPlaying(bool playing) {
         return;
     controls_.playButton->SetPictures(playing ? QStringLiteral("pause") : QStringLiteral("play"),
                                       playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
-    if (playing) {
+    if (playing)
         ArmTimer();
-    } else {
-        timerRecord_ = false;
-    }
 }
 
 void View::SetLooping(bool looping) {
@@ -531,11 +528,8 @@ void View::SetLooping(bool looping) {
     topComponent_->SetListenLamp(looping);
     controls_.loopButton->SetPictures(looping ? QStringLiteral("pause") : QStringLiteral("loop"),
                                       looping ? QStringLiteral("Pause") : QStringLiteral("Loop"));
-    if (looping) {
+    if (looping)
         ArmTimer();
-    } else {
-        timerRecord_ = false;
-    }
     Redraw();
 }
 
@@ -679,7 +673,6 @@ void View::HideProgress() {
     if (!progressDialog_)
         return;
     progressDialog_->hide();
-    timerRecord_ = false;
 }
 
 void View::SetStatusText(const wchar_t* text) {

@@ -121,9 +121,6 @@ class View : public IView {
 
     std::unique_ptr<MainWindow> mainWindow_;
     bool created_ = false;  // the controls and the chain exist
-    // Whether the view regards the timer as running; it is never stopped (the
-    // presenter's state decides what a tick does), only this record is cleared.
-    bool timerRecord_ = false;
     QTimer* timer_ = nullptr;
     ProgressDialog* progressDialog_ = nullptr;
     QScrollBar* scrollBar_ = nullptr;

@@ -1,6 +1,7 @@
 #include "FilterGraph.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 #include "BusErrors.h"
@@ -50,7 +51,7 @@ FilterState ToFilterState(GstState state) {
 // reports as events to the queue and keeps nothing on the bus. The clock hears
 // first, so that whoever sees the event finds the clock as it says.
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer userData) {
-    auto& route = **static_cast<std::shared_ptr<BusRoute>*>(userData);
+    auto& route = SharedBox<BusRoute>::Get(userData);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:
             if (auto clock = route.Clock())
@@ -92,15 +93,36 @@ std::wstring PinLabel(const GstPin& pin) {
 
 }  // namespace
 
+// A second thread arriving while another is inside is a caller's fault; the
+// same thread may nest calls.
+class FilterGraph::CallerCheck {
+  public:
+    explicit CallerCheck(std::atomic<std::thread::id>& caller) : caller_(caller) {
+        std::thread::id none;
+        claimed_ = caller_.compare_exchange_strong(none, std::this_thread::get_id());
+        assert((claimed_ || none == std::this_thread::get_id()) &&
+               "two threads inside one filter graph");
+    }
+    ~CallerCheck() {
+        if (claimed_)
+            caller_.store(std::thread::id());
+    }
+    CallerCheck(const CallerCheck&) = delete;
+    CallerCheck& operator=(const CallerCheck&) = delete;
+
+  private:
+    std::atomic<std::thread::id>& caller_;
+    bool claimed_ = false;
+};
+
 FilterGraph::FilterGraph()
     : pipeline_(ElementHandle::RefSink(gst_pipeline_new(nullptr))),
       events_(std::make_shared<EventQueue>()),
       route_(std::make_shared<BusRoute>()) {
     route_->events = events_;
     bus_ = BusHandle::Adopt(gst_element_get_bus(pipeline_.get()));
-    gst_bus_set_sync_handler(
-        bus_.get(), OnBusMessage, new std::shared_ptr<BusRoute>(route_),
-        [](gpointer data) { delete static_cast<std::shared_ptr<BusRoute>*>(data); });
+    gst_bus_set_sync_handler(bus_.get(), OnBusMessage, SharedBox<BusRoute>::Make(route_),
+                             SharedBox<BusRoute>::Destroy);
 }
 
 FilterGraph::~FilterGraph() {
@@ -153,6 +175,7 @@ std::string FilterGraph::UniqueName(const wchar_t* requested) const {
 }
 
 HRESULT FilterGraph::AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) {
+    CallerCheck check(caller_);
     if (!filter)
         return E_POINTER;
     auto gstFilter = std::dynamic_pointer_cast<GstFilter>(filter);
@@ -171,6 +194,7 @@ HRESULT FilterGraph::AddFilter(const std::shared_ptr<IBaseFilter>& filter, const
 }
 
 HRESULT FilterGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) {
+    CallerCheck check(caller_);
     if (!filter)
         return E_POINTER;
     auto gstFilter = std::dynamic_pointer_cast<GstFilter>(filter);
@@ -186,6 +210,7 @@ HRESULT FilterGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) {
 }
 
 HRESULT FilterGraph::EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* filters) {
+    CallerCheck check(caller_);
     if (!filters)
         return E_POINTER;
     filters->clear();
@@ -213,6 +238,7 @@ HRESULT FilterGraph::CheckConnectable(const GstPin& out, const GstPin& in) const
 }
 
 HRESULT FilterGraph::Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) {
+    CallerCheck check(caller_);
     if (!out || !in)
         return E_POINTER;
     auto outPin = std::dynamic_pointer_cast<GstPin>(out);
@@ -300,6 +326,7 @@ void FilterGraph::DisconnectFilter(const GstFilter& filter) {
 
 HRESULT FilterGraph::AddSourceFilter(const wchar_t* fileName, const wchar_t* filterName,
                                      std::shared_ptr<IBaseFilter>* filter) {
+    CallerCheck check(caller_);
     if (!fileName || !filter)
         return E_POINTER;
     filter->reset();
@@ -314,6 +341,7 @@ HRESULT FilterGraph::AddSourceFilter(const wchar_t* fileName, const wchar_t* fil
 }
 
 HRESULT FilterGraph::RenderFile(const wchar_t* fileName, const wchar_t*) {
+    CallerCheck check(caller_);
     if (!fileName)
         return E_POINTER;
     if (renderer_)
@@ -456,18 +484,22 @@ HRESULT FilterGraph::ChangeState(GstState target) {
 }
 
 HRESULT FilterGraph::Run() {
+    CallerCheck check(caller_);
     return ChangeState(GST_STATE_PLAYING);
 }
 
 HRESULT FilterGraph::Pause() {
+    CallerCheck check(caller_);
     return ChangeState(GST_STATE_PAUSED);
 }
 
 HRESULT FilterGraph::Stop() {
+    CallerCheck check(caller_);
     return ChangeState(GST_STATE_NULL);
 }
 
 HRESULT FilterGraph::Abort() {
+    CallerCheck check(caller_);
     std::unique_lock<std::timed_mutex> lock;
     if (playback_) {
         lock = playback_->LockToStop();
@@ -498,6 +530,7 @@ GstStateChangeReturn FilterGraph::SetPipelineState(GstState target) {
 }
 
 HRESULT FilterGraph::GetState(long timeoutMs, FilterState* state) {
+    CallerCheck check(caller_);
     if (!state)
         return E_POINTER;
     GstState current = GST_STATE_NULL;
@@ -519,6 +552,7 @@ HRESULT FilterGraph::GetState(long timeoutMs, FilterState* state) {
 // ---- events -----------------------------------------------------------------
 
 HRESULT FilterGraph::WaitForCompletion(long timeoutMs, long* eventCode) {
+    CallerCheck check(caller_);
     if (!eventCode)
         return E_POINTER;
     auto end = events_->WaitForEnd(std::chrono::milliseconds(timeoutMs));
@@ -528,6 +562,7 @@ HRESULT FilterGraph::WaitForCompletion(long timeoutMs, long* eventCode) {
 
 HRESULT FilterGraph::GetEvent(long* eventCode, std::intptr_t* param1, std::intptr_t* param2,
                               long timeoutMs) {
+    CallerCheck check(caller_);
     if (!eventCode || !param1 || !param2)
         return E_POINTER;
     auto event = events_->Pop(std::chrono::milliseconds(timeoutMs));
@@ -552,6 +587,7 @@ HRESULT FilterGraph::FreeEventParams(long, std::intptr_t, std::intptr_t) {
 
 HRESULT FilterGraph::SetNotifyWindow(HWND window, std::uint32_t message,
                                      std::intptr_t instanceData) {
+    CallerCheck check(caller_);
     events_->SetNotifyWindow(window, message, instanceData);
     return S_OK;
 }
@@ -607,6 +643,7 @@ std::uint32_t FilterGraph::Capabilities() {
 }
 
 HRESULT FilterGraph::CheckCapabilities(std::uint32_t* capabilities) {
+    CallerCheck check(caller_);
     if (!capabilities)
         return E_POINTER;
     std::uint32_t asked = *capabilities;
@@ -619,6 +656,7 @@ HRESULT FilterGraph::CheckCapabilities(std::uint32_t* capabilities) {
 }
 
 HRESULT FilterGraph::GetDuration(std::int64_t* duration) {
+    CallerCheck check(caller_);
     if (!duration)
         return E_POINTER;
     auto time = QueryTime(GST_QUERY_DURATION);
@@ -640,6 +678,7 @@ HRESULT FilterGraph::GetCurrentPosition(std::int64_t* position) {
 
 HRESULT FilterGraph::SetPositions(std::int64_t* current, std::uint32_t currentFlags,
                                   std::int64_t* stop, std::uint32_t stopFlags) {
+    CallerCheck check(caller_);
     bool setStop = (stopFlags & AM_SEEKING_AbsolutePositioning) != 0;
     if (!(currentFlags & AM_SEEKING_AbsolutePositioning))
         return Fail(E_INVALIDARG, L"Seeking needs an absolute start position");
@@ -672,6 +711,7 @@ HRESULT FilterGraph::get_Volume(long* volume) {
 }
 
 HRESULT FilterGraph::GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) {
+    CallerCheck check(caller_);
     if (!clock)
         return E_POINTER;
     clock->reset();
@@ -681,11 +721,10 @@ HRESULT FilterGraph::GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) 
     return S_OK;
 }
 
+// The capture chain is connected filter by filter by its owner, so the builder
+// has nothing to build and keeps no graph.
 HRESULT CaptureGraphBuilder::SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) {
-    if (!graph)
-        return E_POINTER;
-    graph_ = graph;
-    return S_OK;
+    return graph ? S_OK : E_POINTER;
 }
 
 }  // namespace media::gst

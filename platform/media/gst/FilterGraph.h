@@ -43,12 +43,17 @@
 // decoder reporting progress). put_Volume and get_Volume may be called from
 // any thread. The bus handler runs on GStreamer's threads and touches only the
 // EventQueue and the renderer's clock; a rendered graph's watchdog runs on a
-// thread of its own (Playback.h).
+// thread of its own (Playback.h). The one-thread-at-a-time operations assert
+// that no other thread is inside the graph when they are called: a graph is
+// handed from thread to thread (a file's graph is built on the loading thread
+// and played on the UI thread), but never shared.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EventQueue.h"
@@ -120,6 +125,9 @@ class FilterGraph final : public IGraphBuilder,
     HRESULT GetReferenceClock(std::shared_ptr<IReferenceClock>* clock) override;
 
   private:
+    // Marks the calling thread as the graph's caller for the length of a call.
+    class CallerCheck;
+
     struct Member {
         std::shared_ptr<GstFilter> filter;
         std::wstring name;
@@ -160,14 +168,13 @@ class FilterGraph final : public IGraphBuilder,
     // Set once a file is rendered.
     std::shared_ptr<AudioRenderer> renderer_;
     std::unique_ptr<Playback> playback_;
+    // The thread inside a one-thread-at-a-time operation; none outside them.
+    std::atomic<std::thread::id> caller_{};
 };
 
 class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
   public:
     HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>& graph) override;
-
-  private:
-    std::shared_ptr<IGraphBuilder> graph_;
 };
 
 }  // namespace media::gst

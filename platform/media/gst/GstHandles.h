@@ -96,6 +96,18 @@ struct GFreeDeleter {
 using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
 
+// A shared object handed to a GLib callback as its user data. The box holds a
+// reference of its own, freed by the destroy notify, so the object outlives
+// every call GLib can still make, whenever its owner lets go.
+template <class T>
+struct SharedBox {
+    static gpointer Make(std::shared_ptr<T> object) {
+        return new std::shared_ptr<T>(std::move(object));
+    }
+    static void Destroy(gpointer box) { delete static_cast<std::shared_ptr<T>*>(box); }
+    static T& Get(gpointer box) { return **static_cast<std::shared_ptr<T>*>(box); }
+};
+
 // Makes an element of the named factory, or an empty handle (with the last error
 // naming the missing element) when its plugin is not installed.
 ElementHandle MakeElement(const char* factory, const char* name = nullptr);

@@ -155,8 +155,6 @@ PulseSource ToSource(const pa_source_info& info) {
         source.ports.push_back(
             {port->name ? port->name : "", port->description ? port->description : ""});
     }
-    if (info.active_port && info.active_port->name)
-        source.activePort = info.active_port->name;
     source.volume = pa_cvolume_max(&info.volume);
     return source;
 }

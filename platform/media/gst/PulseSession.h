@@ -33,7 +33,6 @@ struct PulseSource {
     std::uint32_t rate = 0;
     std::uint8_t channels = 0;
     std::vector<PulsePort> ports;
-    std::string activePort;
     // Highest channel volume, PA_VOLUME_NORM being full level.
     std::uint32_t volume = 0;
 };

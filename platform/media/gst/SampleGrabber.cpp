@@ -86,7 +86,7 @@ void RememberCaps(Tap& tap, GstEvent* event) {
 }
 
 GstPadProbeReturn OnConvertedData(GstPad*, GstPadProbeInfo* info, gpointer userData) {
-    Tap& tap = **static_cast<std::shared_ptr<Tap>*>(userData);
+    Tap& tap = SharedBox<Tap>::Get(userData);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         Deliver(tap, GST_PAD_PROBE_INFO_BUFFER(info));
     } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
@@ -192,8 +192,7 @@ bool SampleGrabber::Build() {
         converted.get(),
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                      GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-        OnConvertedData, new std::shared_ptr<Tap>(tap_),
-        [](gpointer data) { delete static_cast<std::shared_ptr<Tap>*>(data); });
+        OnConvertedData, SharedBox<Tap>::Make(tap_), SharedBox<Tap>::Destroy);
     return true;
 }
 
