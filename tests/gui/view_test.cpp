@@ -248,7 +248,8 @@ TEST_F(ViewTest, OnlyAPlainLeftDragIsReportedInClientPointsAlsoOutsideTheWindow)
                                         "up -20,450", "up -20,450"}));
 }
 
-// Answers every message box that comes up, recording its title, text and icon.
+// Answers every message box that comes up, recording its title, text and icon
+// (3: critical).
 struct BoxAnswerer : QTimer {
     QStringList shown;
     BoxAnswerer() {
@@ -295,10 +296,7 @@ TEST_F(ViewTest, LampsFollowTheCycleAndTheUiThreadHearsTheTimerCaptureAndMessage
     loader.join();
     QApplication::processEvents();
     EXPECT_EQ(std::tuple(result.load(), answerer.shown, presenter.calls["OnCaptureEvent"]),
-              std::tuple(IDOK,
-                         QStringList(QString("Error|Sorry, such file doesn't exist...|%1")
-                                         .arg(QMessageBox::Critical)),
-                         2));
+              std::tuple(IDOK, QStringList("Error|Sorry, such file doesn't exist...|3"), 2));
     SetMessageBoxHandler(nullptr);
 }
 
