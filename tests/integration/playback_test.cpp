@@ -48,7 +48,8 @@ class PlaybackTest : public ::testing::Test {
     // A loud sample at or after `from`, so that a span starting (or ending)
     // there is heard from its first (to its last) sample.
     long LoudFrom(long from) const {
-        while (from < static_cast<long>(file.size()) && std::fabs(file[from]) < 0.3f * Peak(file))
+        for (float level = 0.3f * Peak(file);
+             from < static_cast<long>(file.size()) && std::fabs(file[from]) < level;)
             ++from;
         return from;
     }
