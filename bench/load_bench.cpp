@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "AudioFiles.h"
 #include "GstBackend.h"
 #include "LastError.h"
 #include "MessageBox.h"
 #include "SourceData.h"
+#include "TestAudio.h"
 
 #ifndef SAYALIKE_BENCH_DATA
 #define SAYALIKE_BENCH_DATA "bench-data"
@@ -34,7 +34,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using audio_files::RunTool;
+using test_audio::RunTool;
 
 constexpr int kMinutes = 60;
 
@@ -51,10 +51,10 @@ bool Exists(const std::string& path) {
 bool MakeLongMp3(const std::string& folder, const std::string& mp3) {
     std::string speech = folder + "/speech.wav";
     std::string partial = mp3 + ".partial";
-    if (!audio_files::MakeSpeech(speech,
-                                 "Peter Piper picked a peck of pickled peppers. A peck of "
-                                 "pickled peppers Peter Piper picked. If Peter Piper picked a "
-                                 "peck of pickled peppers, where is the peck he picked?"))
+    if (!RunTool({"espeak-ng", "-w", speech,
+                  "Peter Piper picked a peck of pickled peppers. A peck of "
+                  "pickled peppers Peter Piper picked. If Peter Piper picked a "
+                  "peck of pickled peppers, where is the peck he picked?"}))
         return false;
     // Repeated far enough (the speech lasts longer than five seconds), then cut.
     std::string command = "sox '" + speech + "' -r 44100 -c 2 -t wav - pad 0 0.5 repeat " +

@@ -18,17 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "AudioFiles.h"
-#include "AudioMatch.h"
 #include "GstBackend.h"
 #include "LastError.h"
 #include "MessageBox.h"
-#include "MonitorRecorder.h"
 #include "Playback.h"
 #include "PulseServer.h"
 #include "SourceData.h"
 
-using namespace audio_files;
+using namespace test_audio;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -38,14 +35,15 @@ constexpr long kRate = 22050;
 constexpr long kMs = kRate / 1000;
 
 struct Tick {
-    Clock::time_point when;
+    std::size_t heard;  // frames the monitor had by then
     std::int32_t cursor;
 };
 
 // Plays the selection, following it every 10 ms until its end is reported
 // (20 s at most); `tick` runs at every tick.
 template <class OnTick>
-std::vector<Tick> PlaySelection(SourceData& source, long first, long end, OnTick tick) {
+std::vector<Tick> PlaySelection(SourceData& source, const MonitorRecorder& monitor, long first,
+                                long end, OnTick tick) {
     std::vector<Tick> ticks;
     source.selectionStart = static_cast<std::int32_t>(first);
     source.selectionEnd = static_cast<std::int32_t>(end);
@@ -53,7 +51,7 @@ std::vector<Tick> PlaySelection(SourceData& source, long first, long end, OnTick
     source.PlaySelection(true);
     for (auto giveUp = Clock::now() + 20s; Clock::now() < giveUp;) {
         bool going = source.UpdateSelectionPlayback();
-        ticks.push_back({Clock::now(), source.cursorSample});
+        ticks.push_back({monitor.Frames(), source.cursorSample});
         tick();
         if (!going)
             break;
@@ -64,7 +62,7 @@ std::vector<Tick> PlaySelection(SourceData& source, long first, long end, OnTick
 }
 
 long LoudFrom(const std::vector<float>& file, long from) {
-    float level = 0.3f * audio_match::Peak(file);
+    float level = 0.3f * Peak(file);
     while (from < static_cast<long>(file.size()) && std::fabs(file[from]) < level)
         ++from;
     return from;
@@ -91,16 +89,16 @@ int main() {
     std::string speech = folder.Path("speech.wav");
     std::string tone = folder.Path("tone.wav");
     if (!server.Running() ||
-        !MakeSpeech(speech,
-                    "Peter Piper picked a peck of pickled peppers. "
-                    "How many pickled peppers did he pick?") ||
+        !RunTool({"espeak-ng", "-w", speech,
+                  "Peter Piper picked a peck of pickled peppers. "
+                  "How many pickled peppers did he pick?"}) ||
         !RunTool({"sox", "-n", "-r", "22050", "-c", "1", "-b", "16", tone, "synth", "3", "sine",
                   "440", "vol", "0.5"})) {
         std::fprintf(stderr, "playback_bench: no server or no inputs (%s)\n",
                      server.Error().c_str());
         return 1;
     }
-    auto file = audio_match::ToFloat(Samples16(*ReadWav(speech)));
+    auto file = ReadWav(speech)->Samples();
     SourceData source;
     if (!source.LoadFile(WidenUtf8(speech).c_str()))
         return 1;
@@ -110,23 +108,21 @@ int main() {
         long first = LoudFrom(file, kRate);
         long end = LoudFrom(file, 5 * kRate / 2) + 1;
         MonitorRecorder monitor;
-        monitor.AwaitFrames(4410);
-        auto ticks = PlaySelection(source, first, end, [] {});
-        monitor.AwaitFrames(monitor.Frames() + 13230);
+        monitor.AwaitFrames(2205);
+        auto ticks = PlaySelection(source, monitor, first, end, [] {});
+        monitor.AwaitFrames(monitor.Frames() + 6615);
         monitor.Stop();
-        auto heard = audio_match::HalfRateMono(monitor.Samples(), 2);
-        auto span = audio_match::LoudSpan(heard, 0.1f * audio_match::Peak(file));
-        auto firstAt = span ? monitor.ArrivalOf(span->first * 2) : std::nullopt;
-        auto lastAt = span ? monitor.ArrivalOf(span->second * 2) : std::nullopt;
+        auto heard = monitor.Heard();
+        auto span = LoudSpan(heard, 0.1f * Peak(file));
         std::vector<double> lag;
         for (const Tick& t : ticks) {
-            if (!firstAt || t.cursor <= first || t.cursor >= end - 1)
+            if (!span || t.cursor <= first || t.cursor >= end - 1)
                 continue;
             double heardThen =
-                first + std::chrono::duration<double>(t.when - *firstAt).count() * kRate;
+                first + static_cast<double>(t.heard) - static_cast<double>(span->first);
             lag.push_back((t.cursor - heardThen) / kMs);
         }
-        if (lag.empty() || !lastAt) {
+        if (lag.empty()) {
             Unavailable("cursor_lag_ms");
         } else {
             auto [low, high] = std::minmax_element(lag.begin(), lag.end());
@@ -134,7 +130,8 @@ int main() {
             Print("cursor_lag_ms_max", *high);
             Print("cursor_drift_ms", *high - *low);
             Print("end_after_last_heard_ms",
-                  std::chrono::duration<double, std::milli>(ticks.back().when - *lastAt).count());
+                  (static_cast<double>(ticks.back().heard) - static_cast<double>(span->second)) /
+                      kMs);
         }
     }
 
@@ -144,22 +141,21 @@ int main() {
         long end = LoudFrom(file, 2 * kRate) + 1;
         source.SetVolume(100);
         MonitorRecorder monitor;
-        monitor.AwaitFrames(4410);
+        monitor.AwaitFrames(2205);
         std::size_t turnedFrame = 0;
-        PlaySelection(source, first, end, [&] {
+        PlaySelection(source, monitor, first, end, [&] {
             if (turnedFrame == 0 && source.cursorSample > first + (end - first) / 3) {
                 turnedFrame = monitor.Frames();
                 source.SetVolume(0);
             }
         });
-        monitor.AwaitFrames(monitor.Frames() + 13230);
+        monitor.AwaitFrames(monitor.Frames() + 6615);
         monitor.Stop();
         source.SetVolume(100);
-        auto heard = audio_match::HalfRateMono(monitor.Samples(), 2);
+        auto heard = monitor.Heard();
         auto after = std::vector<float>(
-            heard.begin() + static_cast<long>(std::min(turnedFrame / 2, heard.size())),
-            heard.end());
-        auto loud = audio_match::LoudSpan(after, 1.0f);
+            heard.begin() + static_cast<long>(std::min(turnedFrame, heard.size())), heard.end());
+        auto loud = LoudSpan(after, 1.0f);
         Print("volume_heard_after_ms", loud ? static_cast<double>(loud->second) / kMs : 0.0);
     }
 
@@ -170,20 +166,20 @@ int main() {
             return 1;
         auto rebuilds = media::gst::OutputRebuilds();
         MonitorRecorder monitor;
-        monitor.AwaitFrames(4410);
+        monitor.AwaitFrames(2205);
         int whole = 0;
         int ended = 0;
         for (int i = 0; i < 50; ++i) {
             std::size_t from = monitor.Frames();
-            auto ticks = PlaySelection(source, kRate / 2, kRate / 2 + 300 * kMs, [] {});
+            auto ticks = PlaySelection(source, monitor, kRate / 2, kRate / 2 + 300 * kMs, [] {});
             ended += !ticks.empty() && ticks.back().cursor >= source.selectionEnd ? 1 : 0;
-            monitor.AwaitFrames(monitor.Frames() + 4410);
-            auto samples = monitor.Samples();
+            monitor.AwaitFrames(monitor.Frames() + 2205);
+            auto samples = monitor.Heard();
             std::size_t loud = 0;
-            for (std::size_t f = from; 2 * f < samples.size(); ++f)
-                loud += std::abs(samples[2 * f]) > 1000 ? 1 : 0;
+            for (std::size_t f = from; f < samples.size(); ++f)
+                loud += std::fabs(samples[f]) > 1000 ? 1 : 0;
             // A 440 Hz sine at half scale is above 1000 for ~96 % of its samples.
-            whole += static_cast<double>(loud) / 0.96 / 44100 > 0.29 ? 1 : 0;
+            whole += static_cast<double>(loud) / 0.96 / kRate > 0.29 ? 1 : 0;
         }
         Print("phrases_whole", whole);
         Print("phrases_ended", ended);

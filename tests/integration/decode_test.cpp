@@ -7,16 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
-#include "AudioFiles.h"
 #include "GstBackend.h"
 #include "GstFilter.h"
 #include "LastError.h"
@@ -25,68 +17,39 @@
 #include "PulseServer.h"
 #include "SourceData.h"
 
-using namespace audio_files;
+using namespace test_audio;
 
 namespace {
 
-ScratchFolder* inputs = nullptr;
-bool made = false;
-
 std::string Input(const char* name) {
-    return inputs->Path(name);
+    return PulseEnvironment::Input(name);
 }
 
-bool MakeInputs() {
-    auto sox = [](std::vector<std::string> options, const char* out) {
-        options.insert(options.begin(), {"sox", Input("speech.wav")});
-        options.push_back(Input(out));
-        return RunTool(options);
-    };
-    auto lame = [](const char* in, const char* out) {
-        return RunTool({"lame", "--quiet", Input(in), Input(out)});
-    };
-    // -D: no dither, so that the 8-bit file is the 16-bit speech rounded.
-    bool ok = MakeSpeech(Input("speech.wav"),
-                         "Peter Piper picked a peck of pickled peppers. "
-                         "How many pickled peppers did he pick?") &&
-              sox({"-D", "-b", "8"}, "u8.wav") && sox({"-b", "24"}, "s24.wav") &&
-              sox({"-b", "32", "-e", "signed-integer"}, "s32.wav") &&
-              sox({"-b", "32", "-e", "floating-point"}, "float.wav") &&
-              sox({"-c", "2"}, "stereo.wav") && sox({"-c", "6"}, "six.wav") &&
-              sox({"-r", "16000"}, "speech16k.wav") && lame("speech.wav", "mono.mp3") &&
-              lame("stereo.wav", "stereo.mp3") && lame("speech16k.wav", "mono16k.mp3");
-    // Two recordings joined, the second at another rate.
-    auto joined = ReadBytes(Input("mono.mp3"));
-    auto second = ReadBytes(Input("mono16k.mp3"));
-    joined.insert(joined.end(), second.begin(), second.end());
-    return ok && WriteBytes(Input("joined.mp3"), joined);
+std::vector<std::string> Sox(std::vector<std::string> options) {
+    options.insert(options.begin(), {"sox", "@speech.wav"});
+    return options;
 }
 
 // LoadFile ends by building the playback graph, which needs a sound server.
-class Environment final : public PulseEnvironment {
-  public:
-    Environment() : PulseEnvironment(0) {}
-    void SetUp() override {
-        PulseEnvironment::SetUp();
-        inputs = new ScratchFolder("decode-inputs");
-        made = inputs->Ok() && MakeInputs();
-    }
-    void TearDown() override {
-        delete inputs;
-        PulseEnvironment::TearDown();
-    }
-};
+// -D: no dither, so that the 8-bit file is the 16-bit speech rounded. The
+// joined MP3 is two recordings, the second at another rate.
 [[maybe_unused]] const auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new Environment);
+    ::testing::AddGlobalTestEnvironment(new PulseEnvironment(
+        {},
+        {Sox({"-D", "-b", "8", "@u8.wav"}),
+         Sox({"-b", "24", "@s24.wav"}),
+         Sox({"-b", "32", "-e", "signed-integer", "@s32.wav"}),
+         Sox({"-b", "32", "-e", "floating-point", "@float.wav"}),
+         Sox({"-c", "2", "@stereo.wav"}),
+         Sox({"-c", "6", "@six.wav"}),
+         Sox({"-r", "16000", "@speech16k.wav"}),
+         {"lame", "--quiet", "@speech.wav", "@mono.mp3"},
+         {"lame", "--quiet", "@stereo.wav", "@stereo.mp3"},
+         {"lame", "--quiet", "@speech16k.wav", "@mono16k.mp3"},
+         {"sh", "-c", "cat \"$0\" \"$1\" >\"$2\"", "@mono.mp3", "@mono16k.mp3", "@joined.mp3"}}));
 
 class DecodeTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(PulseEnvironment::Server());
-        ASSERT_TRUE(made) << "espeak-ng, sox and lame (scripts/bootstrap) make the inputs";
-        speech = Samples16(*ReadWav(Input("speech.wav")));
-    }
-
     // Loads `path`; the texts of the messages shown meanwhile.
     std::string Load(const std::string& path) {
         recorder.Clear();
@@ -98,86 +61,68 @@ class DecodeTest : public ::testing::Test {
         return shown;
     }
 
-    std::vector<std::int16_t> speech;
+    std::vector<float> speech = ReadWav(Input("speech.wav"))->Samples();
     MessageRecorder recorder;
     SourceData source;
     bool loaded = false;
 };
 
-struct Format {
-    const char* file;
-    int channels;
-    int bits;       // in the store
-    bool samePcm;   // the store holds the file's own PCM bytes
-    int tolerance;  // display against the 16-bit speech; -1: MP3, not aligned to it
-    int parts;      // lengths of the speech in the file
-};
+// Each file's store holds its PCM as it is (or 16 bits from MP3 and float) and
+// the display its top sixteen bits.
+TEST_F(DecodeTest, StoreHoldsThePcmAndTheDisplayItsTopSixteenBits) {
+    struct Format {
+        const char* file;
+        int channels;
+        int bits;       // in the store
+        bool samePcm;   // the store holds the file's own PCM bytes
+        int tolerance;  // display against the 16-bit speech; -1: MP3, not aligned to it
+        int parts;      // lengths of the speech in the file
+    } rows[] = {{"u8.wav", 1, 8, true, 256, 1},     {"speech.wav", 1, 16, true, 0, 1},
+                {"s24.wav", 1, 24, true, 0, 1},     {"s32.wav", 1, 32, true, 0, 1},
+                {"float.wav", 1, 32, false, 1, 1},  {"stereo.wav", 2, 16, true, 1, 1},
+                {"mono.mp3", 1, 16, false, -1, 1},  {"stereo.mp3", 2, 16, false, -1, 1},
+                {"joined.mp3", 1, 16, false, -1, 2}};
+    for (const Format& f : rows) {
+        SCOPED_TRACE(f.file);
+        ASSERT_EQ(Load(Input(f.file)), "");
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(source.channels, f.channels);
+        EXPECT_EQ(source.sampleRate, 22050u) << "the rate of the file's first part";
+        EXPECT_EQ(source.bytesPerSample, f.bits / 8);
+        const auto frames = static_cast<double>(f.parts * speech.size());
+        // MP3 keeps its encoder's delay and padding: at most a frame each side.
+        EXPECT_NEAR(source.sampleCount, frames, f.tolerance < 0 ? 2 * 1152 * f.parts : 0);
+        EXPECT_NEAR(source.duration * 1e-7 * 22050, source.sampleCount,
+                    f.tolerance < 0 ? 0.01 * frames : 2);
 
-void PrintTo(const Format& f, std::ostream* out) {
-    *out << f.file;
-}
+        auto stored = ReadWav(source.wavFile.path);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->channels, f.channels);
+        EXPECT_EQ(stored->bits, f.bits);
+        EXPECT_EQ(stored->declaredSize, stored->data.size());
+        EXPECT_EQ(stored->data.size(), static_cast<std::size_t>(source.sampleCount) *
+                                           static_cast<std::size_t>(f.channels * f.bits / 8));
+        EXPECT_TRUE(!f.samePcm || stored->data == ReadWav(Input(f.file))->data) << "other PCM";
 
-class FormatTest : public DecodeTest, public ::testing::WithParamInterface<Format> {};
-
-TEST_P(FormatTest, StoreHoldsThePcmAndTheDisplayItsTopSixteenBits) {
-    const Format& f = GetParam();
-    ASSERT_EQ(Load(Input(f.file)), "");
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(source.channels, f.channels);
-    EXPECT_EQ(source.sampleRate, 22050u) << "the rate of the file's first part";
-    EXPECT_EQ(source.bytesPerSample, f.bits / 8);
-    const auto frames = static_cast<double>(f.parts * speech.size());
-    // MP3 keeps its encoder's delay and padding: at most a frame each side.
-    EXPECT_NEAR(source.sampleCount, frames, f.tolerance < 0 ? 2 * 1152 * f.parts : 0);
-    EXPECT_NEAR(source.duration * 1e-7 * 22050, source.sampleCount,
-                f.tolerance < 0 ? 0.01 * frames : 2);
-
-    auto stored = ReadWav(source.wavFile.path);
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->channels, f.channels);
-    EXPECT_EQ(stored->bitsPerSample, f.bits);
-    EXPECT_EQ(stored->declaredDataSize, stored->data.size());
-    EXPECT_EQ(stored->data.size(), static_cast<std::size_t>(source.sampleCount) *
-                                       static_cast<std::size_t>(f.channels * f.bits / 8));
-    EXPECT_TRUE(!f.samePcm || stored->data == ReadWav(Input(f.file))->data) << "other PCM bytes";
-
-    auto bytes = ReadBytes(source.displayFile.path);
-    std::vector<std::int16_t> display(bytes.size() / 2);
-    std::memcpy(display.data(), bytes.data(), bytes.size());
-    ASSERT_EQ(display.size(), static_cast<std::size_t>(source.sampleCount));
-    int loudest = 0;
-    int worst = 0;
-    for (std::size_t i = 0; i < display.size(); ++i) {
-        loudest = std::max(loudest, std::abs(static_cast<int>(display[i])));
-        if (f.tolerance >= 0)
-            worst = std::max(worst, std::abs(display[i] - speech[i]));
+        auto display = Wav{.data = ReadBytes(source.displayFile.path)}.Samples();
+        ASSERT_EQ(display.size(), static_cast<std::size_t>(source.sampleCount));
+        float worst = 0;
+        for (std::size_t i = 0; i < display.size() && f.tolerance >= 0; ++i)
+            worst = std::max(worst, std::fabs(display[i] - speech[i]));
+        EXPECT_LE(worst, std::max(f.tolerance, 0));
+        EXPECT_EQ(source.peak, Peak(display));
+        EXPECT_GT(source.peak, 3000);
+        // With the duration known, progress follows the sample time to the last
+        // buffer; without it, it counts buffers, wrapping at 100.
+        EXPECT_GT(source.progress.load(), f.tolerance < 0 ? -1 : 90);
+        EXPECT_LE(source.progress.load(), 100);
     }
-    EXPECT_LE(worst, std::max(f.tolerance, 0));
-    EXPECT_EQ(source.peak, loudest);
-    EXPECT_GT(loudest, 3000);
-    // With the duration known, progress follows the sample time to the last
-    // buffer; without it, it counts buffers, wrapping at 100.
-    EXPECT_GT(source.progress.load(), f.tolerance < 0 ? -1 : 90);
-    EXPECT_LE(source.progress.load(), 100);
 }
-
-INSTANTIATE_TEST_SUITE_P(Files, FormatTest,
-                         ::testing::Values(Format{"u8.wav", 1, 8, true, 256, 1},
-                                           Format{"speech.wav", 1, 16, true, 0, 1},
-                                           Format{"s24.wav", 1, 24, true, 0, 1},
-                                           Format{"s32.wav", 1, 32, true, 0, 1},
-                                           Format{"float.wav", 1, 32, false, 1, 1},
-                                           // two equal channels: half of each, summed
-                                           Format{"stereo.wav", 2, 16, true, 1, 1},
-                                           Format{"mono.mp3", 1, 16, false, -1, 1},
-                                           Format{"stereo.mp3", 2, 16, false, -1, 1},
-                                           Format{"joined.mp3", 1, 16, false, -1, 2}));
 
 // Files that are not audio end in one message naming the cause; damaged ones
 // keep what decodes. Each leaves the way free for the next.
 TEST_F(DecodeTest, BrokenFilesEndInOneReportOrKeepWhatDecodes) {
     ScratchFolder folder("decode-broken");
-    ASSERT_TRUE(folder.Ok());
     ASSERT_EQ(::mkfifo(folder.Path("pipe.mp3").c_str(), 0600), 0);
     auto wav = *ReadWav(Input("speech.wav"));
     auto cut = ReadBytes(Input("speech.wav"));
@@ -202,7 +147,10 @@ TEST_F(DecodeTest, BrokenFilesEndInOneReportOrKeepWhatDecodes) {
     };
     for (const Broken& row : rows) {
         SCOPED_TRACE(row.path);
-        ASSERT_TRUE(!row.bytes || WriteBytes(row.path, *row.bytes));
+        if (row.bytes)
+            std::ofstream(row.path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(row.bytes->data()),
+                       static_cast<std::streamsize>(row.bytes->size()));
         std::string shown = Load(row.path);
         EXPECT_EQ(loaded, row.shown == nullptr);
         EXPECT_EQ(recorder.Messages().size(), row.shown ? 1u : 0u) << shown;

@@ -16,53 +16,27 @@
 #include <thread>
 #include <vector>
 
-#include "AudioFiles.h"
-#include "AudioMatch.h"
-#include "Eventually.h"
 #include "GstBackend.h"
 #include "LastError.h"
-#include "MonitorRecorder.h"
 #include "Playback.h"
 #include "PulseServer.h"
 #include "SourceData.h"
 
-using namespace audio_files;
+using namespace test_audio;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr long kRate = 22050;  // espeak-ng's, and the monitor's after HalfRateMono
+constexpr long kRate = 22050;  // espeak-ng's, and the monitor's
 constexpr long kMs = kRate / 1000;
 
-ScratchFolder* inputs = nullptr;
-
-class Environment final : public PulseEnvironment {
-  public:
-    Environment() : PulseEnvironment(0) {}
-    void SetUp() override {
-        PulseEnvironment::SetUp();
-        inputs = new ScratchFolder("playback-inputs");
-        MakeSpeech(inputs->Path("speech.wav"),
-                   "Peter Piper picked a peck of pickled peppers. "
-                   "How many pickled peppers did he pick?");
-    }
-    void TearDown() override {
-        delete inputs;
-        PulseEnvironment::TearDown();
-    }
-};
 [[maybe_unused]] const auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new Environment);
+    ::testing::AddGlobalTestEnvironment(new PulseEnvironment({}));
 
 class PlaybackTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(PulseEnvironment::Server());
-        path = inputs->Path("speech.wav");
-        auto wav = ReadWav(path);
-        ASSERT_TRUE(wav) << "espeak-ng (scripts/bootstrap) makes the input";
-        file = audio_match::ToFloat(Samples16(*wav));
         ASSERT_TRUE(source.LoadFile(WidenUtf8(path).c_str()));
         ASSERT_TRUE(source.pRC) << "the renderer offers no clock";
     }
@@ -74,8 +48,8 @@ class PlaybackTest : public ::testing::Test {
     // A loud sample at or after `from`, so that a span starting (or ending)
     // there is heard from its first (to its last) sample.
     long LoudFrom(long from) const {
-        float level = 0.3f * audio_match::Peak(file);
-        while (from < static_cast<long>(file.size()) && std::fabs(file[from]) < level)
+        for (float level = 0.3f * Peak(file);
+             from < static_cast<long>(file.size()) && std::fabs(file[from]) < level;)
             ++from;
         return from;
     }
@@ -87,58 +61,60 @@ class PlaybackTest : public ::testing::Test {
     void Play(
         long first, long end, const std::function<void()>& tick = [] {}) {
         MonitorRecorder monitor;
-        ASSERT_TRUE(monitor.AwaitFrames(4410));
         cursor.clear();
-        source.cursorSample = static_cast<std::int32_t>(first);
-        source.selectionStart = static_cast<std::int32_t>(first);
-        source.selectionEnd = static_cast<std::int32_t>(end);
-        end < 0 ? source.Play(true) : source.PlaySelection(true);
-        EXPECT_TRUE(Eventually([&] {
-            bool going = end < 0 ? source.UpdatePlayback() : source.UpdateSelectionPlayback();
-            cursor.emplace_back(Clock::now(), source.cursorSample);
-            tick();
-            return !going;
-        })) << "the end was never reported";
-        source.Play(false);
-        monitor.AwaitFrames(monitor.Frames() + 13230);
-        monitor.Stop();
-        heard = audio_match::HalfRateMono(monitor.Samples(), 2);
-        auto span = audio_match::LoudSpan(heard, 0.1f * audio_match::Peak(file));
+        EXPECT_TRUE(monitor.Hear(
+            [&] {
+                source.cursorSample = source.selectionStart = static_cast<std::int32_t>(first);
+                source.selectionEnd = static_cast<std::int32_t>(end);
+                end < 0 ? source.Play(true) : source.PlaySelection(true);
+            },
+            [&] {
+                bool going = end < 0 ? source.UpdatePlayback() : source.UpdateSelectionPlayback();
+                cursor.emplace_back(monitor.Frames(), source.cursorSample);
+                tick();
+                return going || (source.Play(false), false);
+            },
+            6615))
+            << "the end was never reported";
+        heard = monitor.Heard();
+        auto span = LoudSpan(heard, 0.1f * Peak(file));
         ASSERT_TRUE(span) << "nothing was heard";
         std::tie(loud, last) = *span;
         offset = Locate(loud + 20 * kMs, first + 20 * kMs);
-        heardFirstAt = *monitor.ArrivalOf(loud * 2);
     }
 
     // File sample minus heard sample for the 200 ms heard from `at`, sought
     // within half a second of `guess`.
     long Locate(std::size_t at, long guess) {
-        auto match = audio_match::BestMatch(file, heard, at, 200 * kMs, guess - 500 * kMs,
-                                            guess + 500 * kMs);
+        auto match = BestMatch(file, heard, at, 200 * kMs, guess - 500 * kMs, guess + 500 * kMs);
         EXPECT_GT(match.score, 0.9) << "what was heard there is not the file";
         return match.offset - static_cast<long>(at);
     }
 
     // The level heard from `from` to `to` against the file's there, in decibels.
     double LevelDb(long from, long to) const {
-        double heardRms = audio_match::Rms(heard, from, to);
-        return 20 * std::log10(heardRms / audio_match::Rms(file, from + offset, to + offset));
+        auto rms = [](const std::vector<float>& s, long at, long n) {
+            double sum = 0;
+            for (long i = at; i < at + n; ++i)
+                sum += static_cast<double>(s.at(static_cast<std::size_t>(i))) * s[i];
+            return std::sqrt(sum / static_cast<double>(n));
+        };
+        return 20 * std::log10(rms(heard, from, to - from) / rms(file, from + offset, to - from));
     }
 
+    std::string path = PulseEnvironment::Input("speech.wav");
+    std::vector<float> file = ReadWav(path)->Samples();
     SourceData source;
-    std::string path;
-    std::vector<float> file;
-    std::vector<std::pair<Clock::time_point, std::int32_t>> cursor;
+    std::vector<std::pair<std::size_t, std::int32_t>> cursor;  // frames heard by then
     std::vector<float> heard;
     std::size_t loud = 0, last = 0;
     long offset = 0;
-    Clock::time_point heardFirstAt;
 };
 
 // A selection, and Play from the cursor to the end of the file: exactly that
 // span is heard, and the cursor shows what is being heard up to the end.
 TEST_F(PlaybackTest, TheSpanAskedForIsHeardWithTheCursorFollowingIt) {
-    auto fileLoud = audio_match::LoudSpan(file, 0.1f * audio_match::Peak(file));
+    auto fileLoud = LoudSpan(file, 0.1f * Peak(file));
     for (auto [first, end] : {std::pair{LoudFrom(kRate), LoudFrom(5 * kRate / 2) + 1},
                               std::pair{LoudFrom(3 * kRate), -1L}}) {
         SCOPED_TRACE(end < 0 ? "to the end" : "selection");
@@ -150,8 +126,7 @@ TEST_F(PlaybackTest, TheSpanAskedForIsHeardWithTheCursorFollowingIt) {
         // Generous bounds: the lag and drift figures are the benchmark's.
         for (std::size_t i = 1; i < cursor.size(); ++i) {
             auto [when, at] = cursor[i];
-            double heardThen =
-                first + std::chrono::duration<double>(when - heardFirstAt).count() * kRate;
+            double heardThen = first + static_cast<double>(when) - static_cast<double>(loud);
             EXPECT_TRUE(at <= first || at >= endHeard || std::fabs(at - heardThen) < 250 * kMs)
                 << "the cursor left the audio";
             EXPECT_GE(at, cursor[i - 1].second) << "the cursor went back";
@@ -185,35 +160,25 @@ TEST_F(PlaybackTest, VolumeActsWhilePlaying) {
     }
 }
 
-// The id of this program's playback stream on the server.
-std::string OurSinkInput() {
-    std::string listing = PulseEnvironment::Server()->Pactl("list sink-inputs").value_or("");
-    std::size_t ours = listing.find("application.name = \"Sayalike\"");
-    std::size_t block = listing.rfind("Sink Input #", ours);
-    return ours == std::string::npos || block == std::string::npos
-               ? ""
-               : std::to_string(std::stol(listing.substr(block + 12)));
-}
-
 // An output whose sink stops taking audio (moved to a suspended sink) is
 // rebuilt on the default output; the phrase goes on where it stalled and
 // plays to its end, the cursor standing meanwhile and never going back.
 TEST_F(PlaybackTest, StalledOutputIsRebuiltAndThePhrasePlaysToItsEnd) {
-    auto parking =
-        PulseEnvironment::Server()->Pactl("load-module module-null-sink sink_name=parking");
-    ASSERT_TRUE(parking);
-    ASSERT_TRUE(PulseEnvironment::Server()->Pactl("suspend-sink parking 1"));
+    PulseServer& server = *PulseEnvironment::Server();
+    auto parking = server.Pactl("load-module module-null-sink sink_name=parking");
+    ASSERT_TRUE(parking && server.Pactl("suspend-sink parking 1"));
     long first = LoudFrom(kRate / 2);
     long end = LoudFrom(3 * kRate) + 1;
     auto rebuildsBefore = media::gst::OutputRebuilds();
     bool moved = false;
     ASSERT_NO_FATAL_FAILURE(Play(first, end, [&] {
         if (!moved && source.cursorSample > first + kRate / 2)
-            moved = PulseEnvironment::Server()
-                        ->Pactl("move-sink-input " + OurSinkInput() + " parking")
+            moved = server
+                        .Pactl("move-sink-input " + server.Index("sink-inputs", "protocol-native") +
+                               " parking")
                         .has_value();
     }));
-    PulseEnvironment::Server()->Pactl("unload-module " + *parking);
+    server.Pactl("unload-module " + *parking);
     ASSERT_TRUE(moved);
     EXPECT_GT(media::gst::OutputRebuilds(), rebuildsBefore);
     EXPECT_FALSE(source.TakePlaybackError());
@@ -231,8 +196,8 @@ TEST_F(PlaybackTest, StalledOutputIsRebuiltAndThePhrasePlaysToItsEnd) {
     long tailOffset = Locate(last - 300 * kMs, end - 1 - 300 * kMs);
     EXPECT_NEAR(static_cast<long>(last) + tailOffset, end - 1, 20 * kMs);
     long resumed = stoodAt + 20 * kMs;
-    auto there = audio_match::BestMatch(file, heard, static_cast<std::size_t>(resumed - tailOffset),
-                                        200 * kMs, resumed - 5 * kMs, resumed + 5 * kMs);
+    auto there = BestMatch(file, heard, static_cast<std::size_t>(resumed - tailOffset), 200 * kMs,
+                           resumed - 5 * kMs, resumed + 5 * kMs);
     EXPECT_GT(there.score, 0.8) << "the phrase did not go on where it had stalled";
 }
 

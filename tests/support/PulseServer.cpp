@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
+#include <sstream>
 
 #include "GstBackend.h"
 #include "Media.h"
@@ -14,6 +14,7 @@ namespace {
 
 const char* const kVariables[] = {"PULSE_SERVER", "PULSE_CLIENTCONFIG"};
 std::unique_ptr<PulseServer> shared;
+std::unique_ptr<test_audio::ScratchFolder> inputs;
 
 // Runs a shell command; its standard output, or nullopt when it failed.
 std::optional<std::string> Run(const std::string& command) {
@@ -36,8 +37,10 @@ std::string Quoted(const std::string& text) {
 
 // The value of the script's "NAME=value" line.
 std::string ValueOf(const std::string& output, const std::string& name) {
-    std::smatch match;
-    return std::regex_search(output, match, std::regex(name + "=([^\n]*)")) ? match[1].str() : "";
+    std::size_t at = output.find(name + "=");
+    return at == std::string::npos
+               ? ""
+               : output.substr(at + name.size() + 1, output.find('\n', at) - at - name.size() - 1);
 }
 
 }  // namespace
@@ -68,12 +71,12 @@ PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
         command += " --mic-format" + number + std::to_string(mic.rate) + " " +
                    std::to_string(mic.channels);
     }
-    auto output = Run(command + " 2>&1 || true");
-    std::string server = ValueOf(output.value_or(""), "PULSE_SERVER");
-    std::string config = ValueOf(output.value_or(""), "PULSE_CLIENTCONFIG");
+    std::string output = Run(command + " 2>&1 || true").value_or("");
+    std::string server = ValueOf(output, "PULSE_SERVER");
+    std::string config = ValueOf(output, "PULSE_CLIENTCONFIG");
     std::ifstream(dir_.Path("pid")) >> pid_;
     if (server.empty() || config.empty() || pid_ <= 0) {
-        error_ = "pulse-server did not start: " + output.value_or(command);
+        error_ = "pulse-server did not start: " + output;
         pid_ = 0;
         return;
     }
@@ -99,17 +102,41 @@ std::optional<std::string> PulseServer::Pactl(const std::string& arguments) cons
     return Run("pactl " + arguments + " 2>/dev/null");
 }
 
+std::string PulseServer::Index(const std::string& kind, const std::string& text) const {
+    std::istringstream lines(Pactl("list short " + kind).value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(text) != std::string::npos)
+            return line.substr(0, line.find('\t'));
+    }
+    return "none";
+}
+
 void PulseEnvironment::SetUp() {
     media::SetMediaFactory(CreateGstMediaFactory());
     shared = std::make_unique<PulseServer>(microphones_);
     ASSERT_TRUE(shared->Running()) << shared->Error();
+    inputs = std::make_unique<test_audio::ScratchFolder>("inputs");
+    make_.insert(make_.begin(), {"espeak-ng", "-w", "@speech.wav",
+                                 "Peter Piper picked a peck of pickled peppers. "
+                                 "How many pickled peppers did he pick?"});
+    for (auto command : make_) {
+        for (auto& argument : command)
+            argument = argument[0] == '@' ? Input(argument.substr(1)) : argument;
+        ASSERT_TRUE(test_audio::RunTool(command))
+            << command[0] << " (scripts/bootstrap installs it) did not make an input";
+    }
 }
 
 void PulseEnvironment::TearDown() {
+    inputs.reset();
     shared.reset();
     media::SetMediaFactory(nullptr);
 }
 
 PulseServer* PulseEnvironment::Server() {
     return shared && shared->Running() ? shared.get() : nullptr;
+}
+
+std::string PulseEnvironment::Input(const std::string& name) {
+    return inputs->Path(name);
 }

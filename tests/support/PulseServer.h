@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "AudioFiles.h"
+#include "TestAudio.h"
 
 struct PulseMicrophone {
     std::string description;  // empty: "Test Microphone K"
@@ -60,30 +60,35 @@ class PulseServer {
 
     // Runs pactl against this server; its standard output, or nullopt when it failed.
     std::optional<std::string> Pactl(const std::string& arguments) const;
+    // The index on the first `pactl list short KIND` line holding `text`, else "none".
+    std::string Index(const std::string& kind, const std::string& text) const;
 
   private:
-    audio_files::ScratchFolder dir_{"pulse"};
+    test_audio::ScratchFolder dir_{"pulse"};
     std::string error_;
     pid_t pid_ = 0;
     std::unique_ptr<PulseClientEnv> env_;
 };
 
 // One server for a whole test program (starting one takes seconds), with the
-// GStreamer backend installed:
-//   [[maybe_unused]] const auto* const environment =
-//       ::testing::AddGlobalTestEnvironment(new PulseEnvironment(1));
-// and PulseEnvironment::Server() in the tests. Derive to make inputs as well.
+// GStreamer backend installed, and the program's inputs made once in a folder
+// of their own: speech.wav (espeak-ng's 22,050 Hz 16-bit mono) and whatever the
+// `make` commands write, their "@NAME" arguments standing for Input(NAME).
+//   [[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(
+//       new PulseEnvironment({}, {{"sox", "@speech.wav", "-b", "24", "@s24.wav"}}));
+// A test runs only once all of it is there.
 class PulseEnvironment : public ::testing::Environment {
   public:
-    explicit PulseEnvironment(std::vector<PulseMicrophone> microphones)
-        : microphones_(std::move(microphones)) {}
-    explicit PulseEnvironment(int microphones)
-        : microphones_(static_cast<std::size_t>(microphones)) {}
+    explicit PulseEnvironment(std::vector<PulseMicrophone> microphones,
+                              std::vector<std::vector<std::string>> make = {})
+        : microphones_(std::move(microphones)), make_(std::move(make)) {}
     void SetUp() override;
     void TearDown() override;
     // The running server; null before SetUp, after TearDown or when it did not start.
     static PulseServer* Server();
+    static std::string Input(const std::string& name);
 
   private:
     std::vector<PulseMicrophone> microphones_;
+    std::vector<std::vector<std::string>> make_;
 };
