@@ -179,8 +179,8 @@ TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
 }
 
 TEST_F(CaptureTest, AutomaticGainWhereTheDeviceHasItElseTheLevelIsKept) {
-    media->devices = {Device(L"Plain"), Device(L"Agc", {{L"Agc", true, true}}),
-                      Device(L"Unreadable", {{L"Unreadable", true, false, false}})};
+    media->devices = {Device(L"Plain"), Device(L"Agc", {{L"Agc", true}}),
+                      Device(L"Unreadable", {{L"Unreadable", false, false}})};
     MonikerList list;
     ASSERT_EQ(list.EnumFilters(), S_OK);
     // A failed read-back must not mute the next pin.
