@@ -40,26 +40,23 @@ std::shared_ptr<Pin> In(const wchar_t* name) {
     return std::make_shared<Pin>(name, PinDirection::Input);
 }
 
-struct Filter : IBaseFilter {
-    explicit Filter(std::string filterLabel, std::vector<std::shared_ptr<Pin>> filterPins = {})
-        : label(std::move(filterLabel)), pins(std::move(filterPins)) {}
+// Any filter may be given a clock; the null renderer is a filter with an input only.
+struct Filter : IBaseFilter, IMediaFilter {
+    explicit Filter(std::vector<std::shared_ptr<Pin>> filterPins = {})
+        : pins(std::move(filterPins)) {}
     HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>* out) override {
-        out->assign(pins.begin(), pins.end());
-        return FAILED(enumPinsResult) ? Fail(enumPinsResult) : S_OK;
+        return Give(out, std::vector<std::shared_ptr<IPin>>(pins.begin(), pins.end()));
     }
     HRESULT FindPin(const wchar_t* id, std::shared_ptr<IPin>* pin) override {
         auto it = std::find_if(pins.begin(), pins.end(), [&](auto& p) { return p->name == id; });
         return it == pins.end() ? Fail(VFW_E_NOT_FOUND) : Give(pin, *it);
     }
-    std::string label;
+    HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
     std::vector<std::shared_ptr<Pin>> pins;
-    HRESULT enumPinsResult = S_OK;
 };
 
 struct Grabber : Filter, ISampleGrabber {
-    Grabber()
-        : Filter("Sample Grabber",
-                 {In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}) {}
+    Grabber() : Filter({In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}) {}
     HRESULT SetMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
     HRESULT SetOneShot(bool) override { return S_OK; }
     HRESULT SetBufferSamples(bool) override { return S_OK; }
@@ -77,14 +74,9 @@ struct Grabber : Filter, ISampleGrabber {
     ISampleGrabberCB* callback = nullptr;
 };
 
-struct NullRenderer : Filter, IMediaFilter {
-    NullRenderer() : Filter("Null Renderer", {In(L"In")}) {}
-    HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
-};
-
 struct Source : Filter {
     explicit Source(ScriptedFileSpec file)
-        : Filter("source", {std::make_shared<Pin>(L"Output", PinDirection::Output, file.format)}),
+        : Filter({std::make_shared<Pin>(L"Output", PinDirection::Output, file.format)}),
           spec(std::move(file)) {}
     ScriptedFileSpec spec;
 };
@@ -92,16 +84,12 @@ struct Source : Filter {
 // The end of a playback chain: its volume is the graph's, its clock the script's.
 struct Renderer : Filter, IBasicAudio, IReferenceClock {
     Renderer(IBasicAudio* owner, std::shared_ptr<ScriptedMedia> script)
-        : Filter("Audio Renderer"), graph(owner), media(std::move(script)) {}
+        : graph(owner), media(std::move(script)) {}
     HRESULT put_Volume(long volume) override { return graph->put_Volume(volume); }
     HRESULT get_Volume(long* volume) override { return graph->get_Volume(volume); }
     HRESULT GetTime(std::int64_t* time) override { return Give(time, media->clock.load()); }
     IBasicAudio* graph;
     std::shared_ptr<ScriptedMedia> media;
-};
-
-struct CaptureBuilder : ICaptureGraphBuilder2 {
-    HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>&) override { return S_OK; }
 };
 
 }  // namespace
@@ -115,10 +103,7 @@ class MixerPin : public Pin, public IAMAudioInputMixer {
           media_(std::move(media)),
           spec_(std::move(spec)),
           record_(media_->mixers_[key]) {}
-    HRESULT put_Enable(bool enable) override {
-        ++record_.enableCalls;
-        return Give(&record_.enabled, enable);
-    }
+    HRESULT put_Enable(bool enable) override { return Give(&record_.enabled, enable); }
     HRESULT put_MixLevel(double level) override {
         bool refused = level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain;
         return refused ? Fail(E_NOTIMPL) : Give(&record_.level, level);
@@ -155,8 +140,7 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
         return more ? Give(moniker, std::make_shared<Devices>(media_, index_++)) : S_FALSE;
     }
     HRESULT BindToStorage(std::shared_ptr<IPropertyBag>* bag) override {
-        HRESULT hr = Spec().bindStorageResult;
-        return FAILED(hr) ? Fail(hr) : Give(bag, std::make_shared<Devices>(media_, index_));
+        return Give(bag, std::make_shared<Devices>(media_, index_));
     }
     HRESULT Read(const wchar_t* property, std::wstring* value) override {
         bool named = Spec().hasFriendlyName && std::wstring(property) == L"FriendlyName";
@@ -166,14 +150,10 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
         const auto& spec = Spec();
         if (FAILED(spec.bindObjectResult))
             return Fail(spec.bindObjectResult);
-        auto capture = std::make_shared<Filter>("capture " + NarrowUtf8(spec.friendlyName));
-        capture->enumPinsResult = spec.enumPinsResult;
-        for (int i = 0; i < static_cast<int>(spec.inputPins.size()); ++i) {
-            const auto& pin = spec.inputPins[static_cast<std::size_t>(i)];
+        auto capture = std::make_shared<Filter>();
+        for (int i = 0; auto& pin : spec.inputPins)
             capture->pins.push_back(
-                pin.hasMixer ? std::make_shared<MixerPin>(media_, std::pair(index_, i), pin)
-                             : In(pin.name.c_str()));
-        }
+                std::make_shared<MixerPin>(media_, std::pair(index_, i++), pin));
         capture->pins.push_back(
             std::make_shared<Pin>(L"Capture", PinDirection::Output, spec.format));
         return Give(filter, capture);
@@ -194,14 +174,14 @@ class Graph : public IGraphBuilder,
               public IMediaEventEx,
               public IMediaEventSink,
               public IMediaSeeking,
-              public IBasicAudio {
+              public IBasicAudio,
+              public ICaptureGraphBuilder2 {
   public:
     explicit Graph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {}
 
-    HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t* name) override {
+    HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t*) override {
         if (!filter)
             return E_POINTER;
-        Log("add " + Label(filter) + " as " + NarrowUtf8(name));
         filters_.push_back(filter);
         return S_OK;
     }
@@ -209,7 +189,6 @@ class Graph : public IGraphBuilder,
         auto it = std::find(filters_.begin(), filters_.end(), filter);
         if (it == filters_.end())
             return Fail(VFW_E_NOT_FOUND);
-        Log("remove " + Label(filter));
         for (auto& pin : std::dynamic_pointer_cast<Filter>(filter)->pins)
             if (auto peer = pin->peer.lock())
                 peer->peer = pin->peer = {};
@@ -221,19 +200,18 @@ class Graph : public IGraphBuilder,
     }
     HRESULT Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) override {
         auto from = std::dynamic_pointer_cast<Pin>(out), to = std::dynamic_pointer_cast<Pin>(in);
-        Log("connect " + NarrowUtf8(from->name) + " -> " + NarrowUtf8(to->name));
         if (FAILED(media_->connectResult))
             return Fail(media_->connectResult);
         from->peer = to;
         return Give(&to->peer, from);
     }
-    HRESULT AddSourceFilter(const wchar_t* fileName, const wchar_t* name,
+    HRESULT AddSourceFilter(const wchar_t* fileName, const wchar_t*,
                             std::shared_ptr<IBaseFilter>* filter) override {
         auto file = media_->files.find(fileName);
         if (file == media_->files.end())
             return Fail(E_FAIL, L"Resource not found.", 2);  // as for a missing file
         *filter = std::make_shared<Source>(file->second);
-        return AddFilter(*filter, name);
+        return AddFilter(*filter, nullptr);
     }
     HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
         if (FAILED(media_->renderFileResult))
@@ -243,6 +221,7 @@ class Graph : public IGraphBuilder,
         return S_OK;
     }
     HRESULT Abort() override { return S_OK; }
+    HRESULT SetFiltergraph(const std::shared_ptr<IGraphBuilder>&) override { return S_OK; }
 
     HRESULT Run() override {
         if (FAILED(media_->runResult))
@@ -332,13 +311,6 @@ class Graph : public IGraphBuilder,
         completion_ = source->spec.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
         Notify(completion_, 0, 0);
     }
-    void Log(std::string entry) {
-        std::lock_guard lock(media_->mutex_);
-        media_->journal_.push_back(std::move(entry));
-    }
-    static std::string Label(const std::shared_ptr<IBaseFilter>& filter) {
-        return std::dynamic_pointer_cast<Filter>(filter)->label;
-    }
 
     std::shared_ptr<ScriptedMedia> media_;
     std::vector<std::shared_ptr<IBaseFilter>> filters_;
@@ -347,16 +319,6 @@ class Graph : public IGraphBuilder,
     std::deque<std::pair<long, std::intptr_t>> events_;
     std::tuple<HWND, std::uint32_t, std::intptr_t> notify_{nullptr, 0, 0};
 };
-
-std::vector<std::string> ScriptedMedia::Journal() const {
-    std::lock_guard lock(mutex_);
-    return journal_;
-}
-
-void ScriptedMedia::ClearJournal() {
-    std::lock_guard lock(mutex_);
-    journal_.clear();
-}
 
 MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
     auto it = mixers_.find({device, pin});
@@ -400,11 +362,11 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
             return Give(object, graph);
         }
         case Clsid::CaptureGraphBuilder2:
-            return Give(object, std::make_shared<CaptureBuilder>());
+            return Give(object, std::make_shared<Graph>(self));  // a builder, never run
         case Clsid::SampleGrabber:
             return Give(object, std::make_shared<Grabber>());
         case Clsid::NullRenderer:
-            return Give(object, std::make_shared<NullRenderer>());
+            return Give(object, std::make_shared<Filter>(std::vector{In(L"In")}));
     }
     return E_NOINTERFACE;
 }

@@ -18,7 +18,6 @@ class Graph;
 
 struct ScriptedPinSpec {
     std::wstring name;
-    bool hasMixer = true;
     bool supportsAutomaticGain = false;
     bool levelReadable = true;
 };
@@ -26,9 +25,7 @@ struct ScriptedPinSpec {
 struct ScriptedDeviceSpec {
     std::wstring friendlyName;
     bool hasFriendlyName = true;
-    HRESULT bindStorageResult = S_OK;
     HRESULT bindObjectResult = S_OK;
-    HRESULT enumPinsResult = S_OK;
     std::vector<ScriptedPinSpec> inputPins{{L"Capture"}};
     WaveFormat format{1, 1, 44100, 88200, 2, 16};
 };
@@ -45,7 +42,6 @@ struct ScriptedFileSpec {
 struct MixerRecord {
     bool enabled = false;
     double level = 0.5;
-    int enableCalls = 0;
 };
 
 class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<ScriptedMedia> {
@@ -75,9 +71,6 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
     Playback LastPlayback(const std::wstring& file) const;
     // Queues an event on every live graph that rendered `file`.
     void NotifyRendered(const std::wstring& file, long code);
-    // Filters added and removed, pins connected.
-    std::vector<std::string> Journal() const;
-    void ClearJournal();
     // Mixer of pin `pin` of device `device` (indices in `devices`).
     MixerRecord Mixer(int device, int pin) const;
     int LiveGraphs() const;
@@ -88,10 +81,9 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
     friend class Graph;
     friend class MixerPin;
     std::vector<std::shared_ptr<Graph>> Rendering(const std::wstring& file) const;
-    mutable std::mutex mutex_;  // the graphs and the journal: a load has a thread of its own
+    mutable std::mutex mutex_;  // the graphs: a load has a thread of its own
     std::vector<std::weak_ptr<Graph>> graphs_;
     std::map<std::pair<int, int>, MixerRecord> mixers_;
-    std::vector<std::string> journal_;
 };
 
 // Installs a fresh scripted backend as the media factory and returns it.

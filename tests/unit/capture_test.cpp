@@ -34,11 +34,7 @@ Bytes Square(int amplitude, int frames) {
 }
 
 ScriptedDeviceSpec Device(std::wstring name, std::vector<ScriptedPinSpec> pins = {{L"Capture"}}) {
-    ScriptedDeviceSpec device;
-    device.friendlyName = std::move(name);
-    device.inputPins = std::move(pins);
-    device.format = kMono16;
-    return device;
+    return {.friendlyName = std::move(name), .inputPins = std::move(pins), .format = kMono16};
 }
 
 class CaptureTest : public ::testing::Test {
@@ -158,10 +154,9 @@ TEST_F(CaptureTest, TakePlaybackTakesOneEventPerCallAndReportsABreak) {
 }
 
 TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
-    auto nameless = Device(L"ignored");
-    nameless.hasFriendlyName = false;
-    media->devices = {Device(L"Same", {{L"One"}, {L"Two"}}), nameless, Device(L"Same"),
+    media->devices = {Device(L"Same", {{L"One"}, {L"Two"}}), Device(L"ignored"), Device(L"Same"),
                       Device(L"Other")};
+    media->devices[1].hasFriendlyName = false;
     MonikerList list;
     ASSERT_EQ(list.EnumFilters(), S_OK);
     EXPECT_THAT(list.m_Names, ElementsAre(L"Same", L"Same", L"Other"));
@@ -179,8 +174,8 @@ TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
 }
 
 TEST_F(CaptureTest, AutomaticGainWhereTheDeviceHasItElseTheLevelIsKept) {
-    media->devices = {Device(L"Plain"), Device(L"Agc", {{L"Agc", true, true}}),
-                      Device(L"Unreadable", {{L"Unreadable", true, false, false}})};
+    media->devices = {Device(L"Plain"), Device(L"Agc", {{L"Agc", true}}),
+                      Device(L"Unreadable", {{L"Unreadable", false, false}})};
     MonikerList list;
     ASSERT_EQ(list.EnumFilters(), S_OK);
     // A failed read-back must not mute the next pin.
