@@ -64,9 +64,8 @@ class PresenterTest : public ::testing::Test {
     int Start(const std::function<void()>& fault = {}) {
         presenter.reset();
         media = media::scripted::InstallScriptedMedia();
-        media->devices = {
-            {L"Mic A", true, S_OK, S_OK, S_OK, {{L"Capture"}}, {1, 1, 16000, 32000, 2, 16}},
-            {L"Mic B", true, S_OK, S_OK, S_OK, {{L"Microphone"}, {L"Line In"}}}};
+        media->devices = {{.friendlyName = L"Mic A", .format = {1, 1, 16000, 32000, 2, 16}},
+                          {.friendlyName = L"Mic B", .inputPins = {{L"Microphone"}, {L"Line In"}}}};
         narrator = MakeFile("narrator.wav");
         media->files[narrator].buffers = {std::vector<std::uint8_t>(160000, 0x10)};
         media->files[narrator].duration = media->renderedDuration = 10 * kSecond;
