@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,7 @@
 #include "LastError.h"
 #include "Presenter.h"
 
-class FakeView : public IView {
-  public:
+struct FakeView : IView {
     std::map<std::string, int> calls;
     std::map<std::string, bool> shown;  // enabled buttons, lamps, modes and the progress
     // The status, and what the Open dialog answers: empty is Cancel.
@@ -20,8 +20,8 @@ class FakeView : public IView {
     std::vector<std::wstring> devices, pins, recent;
     int selectedDevice = -1, selectedPin = -1, selectedRecent = -1, micPos = 0, speakerPos = 0;
     int progress = -1, createResult = 0, scrollMax = 0, scrollPos = 0, cursorColumn = -1;
-    bool devicesShown = false, pinsShown = false;
-    bool maximized = false, placementReadable = true;  // at 10, 20, sized 800 x 500
+    // The placement is at 10, 20, sized 800 x 500.
+    bool devicesShown = false, pinsShown = false, maximized = false, placementReadable = true;
 
     int Run(int, int, int, int, bool) override { return 0; }
     int OnCreate(HWND) override { return createResult; }
@@ -34,9 +34,8 @@ class FakeView : public IView {
     }
     HWND GetWindowHandle() override { return nullptr; }
     bool AskOpenFileName(wchar_t* file, wchar_t* folder, const wchar_t*, int* filter) override {
-        if (!openPath.empty())
-            openPath.copy(file, 259), std::wcscpy(folder, L"/chosen/folder"), *filter = 2;
-        return !openPath.empty();
+        return !openPath.empty() &&
+               (openPath.copy(file, 259), std::wcscpy(folder, L"/chosen/folder"), (*filter = 2));
     }
     void Redraw() override {}
     void ResetWaveform(bool) override {}
@@ -90,15 +89,8 @@ class FakeView : public IView {
 
     // What is on, by name, in one line.
     std::string Shown() const {
-        std::string on;
-        for (const auto& [name, value] : shown)
-            on += value ? name + " " : "";
-        return on;
+        return std::accumulate(shown.begin(), shown.end(), std::string(), [](auto on, auto& is) {
+            return on + (is.second ? is.first + " " : "");
+        });
     }
 };
-
-// Ends the load the presenter has started: its thread has finished when this
-// returns, so the timer tick that hands the outcome over always finds it.
-inline void FinishLoad(Presenter& presenter) {
-    presenter.WaitForLoad(), presenter.OnTimer();
-}

@@ -100,30 +100,27 @@ TEST_F(SettingsTest, EveryValueSurvivesSaveAndAFreshLoadEvenOverJunk) {
                        plain = MakeFile("plain.mp3");
     const std::wstring folder(259, L'f');  // the longest the dialog's buffer holds
     WriteIni(kJunk);
-    IniReg store = Store();
+    IniReg store = Store(), loaded = Store(1280, 800);
     store.Load();
     std::tie(store.left, store.top, store.width, store.height, store.maximized, store.filterIndex) =
         std::tuple(-20, 35, 1024, 611, 1, 2);
     folder.copy(store.initialDir.data(), folder.size());
     store.SetSpkVolPos(0), store.SetMcVolPos(100);
-    store.SetInputDeviceName(L"USB Mikrofon \u00e4 (Analog Stereo)");
-    store.SetInputPinName(L"Line In");
+    store.SetInputDeviceName(L"USB Mikrofon \u00e4 (Analog Stereo)"), store.SetInputPinName(L"In");
     for (const auto& file : {plain, unicode, odd})
         store.AddRecent(file.c_str());
     store.Save();
-    IniReg loaded = Store(1280, 800);
     loaded.Load();
     EXPECT_EQ(std::vector({loaded.left, loaded.top, loaded.width, loaded.height, loaded.maximized,
                            loaded.filterIndex, loaded.GetSpkVolPos(), loaded.GetMcVolPos()}),
               std::vector({-20, 35, 1024, 611, 1, 2, 0, 100}));
     EXPECT_EQ(std::wstring(loaded.initialDir.data()), folder);
-    EXPECT_STREQ(loaded.GetInputDeviceName(), L"USB Mikrofon \u00e4 (Analog Stereo)");
-    EXPECT_STREQ(loaded.GetInputPinName(), L"Line In");
+    EXPECT_EQ(std::wstring(loaded.GetInputDeviceName()) + L"|" + loaded.GetInputPinName(),
+              L"USB Mikrofon \u00e4 (Analog Stereo)|In");
     EXPECT_EQ(Recent(loaded), (std::vector{odd, unicode, plain}));
 
     // No device, an empty pin name (a name, unlike none) and a folder without its end.
-    loaded.SetInputDeviceName(nullptr), loaded.SetInputPinName(L"");
-    loaded.initialDir.fill(L'x');
+    loaded.SetInputDeviceName(nullptr), loaded.SetInputPinName(L""), loaded.initialDir.fill(L'x');
     loaded.Save();
     QSettings stored(ini, QSettings::IniFormat);
     EXPECT_FALSE(stored.contains("InputDeviceName") || stored.contains("InitialDir"));
@@ -133,11 +130,9 @@ TEST_F(SettingsTest, EveryValueSurvivesSaveAndAFreshLoadEvenOverJunk) {
 
 TEST_F(SettingsTest, TheRecentListHoldsTenExistingFilesMostRecentFirst) {
     std::vector<std::wstring> f;
-    for (int i = 0; i < 11; ++i)
-        f.push_back(MakeFile(QStringLiteral("speech%1.mp3").arg(i)));
     IniReg store = Store();
-    for (const auto& file : f)
-        store.AddRecent(file.c_str());
+    for (int i = 0; i < 11; ++i)
+        store.AddRecent(f.emplace_back(MakeFile(QStringLiteral("speech%1.mp3").arg(i))).c_str());
     store.AddRecent(f[3].c_str());  // a listed one moves to the top
     store.MoveRecentToTop(9);
     EXPECT_EQ(Recent(store),
@@ -150,10 +145,9 @@ TEST_F(SettingsTest, TheRecentListHoldsTenExistingFilesMostRecentFirst) {
                              dir.filePath("missing.mp3").toStdWString(), std::wstring()})
         store.AddRecent(path.c_str());
     store.AddRecent(nullptr);
-    for (int i : {-1, 10, 1000}) {
-        store.MoveRecentToTop(i), store.RemoveRecent(i);
-        EXPECT_EQ(store.DuplicateRecent(i), nullptr);
-    }
+    for (int i : {-1, 10, 1000})
+        EXPECT_EQ((store.MoveRecentToTop(i), store.RemoveRecent(i), store.DuplicateRecent(i)),
+                  nullptr);
     // An entry whose file vanished is dropped when asked for; a copy outlives the list.
     ASSERT_TRUE(QFile::remove(QString::fromStdWString(f[3])));
     EXPECT_EQ(store.GetRecent(2), nullptr);
