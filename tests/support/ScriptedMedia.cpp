@@ -22,7 +22,9 @@ HRESULT Give(T* out, const U& value, HRESULT hr = S_OK) {
     return hr;
 }
 
-struct Pin : IPin {
+// A capture device's input pins are its mixer lines; the record of what a line
+// was told outlives the device, kept by device and line.
+struct Pin : IPin, IAMAudioInputMixer {
     Pin(std::wstring pinName, PinDirection pinDirection, std::optional<WaveFormat> delivered = {})
         : name(std::move(pinName)), direction(pinDirection), format(delivered) {}
     HRESULT QueryDirection(PinDirection* out) override { return Give(out, direction); }
@@ -30,18 +32,29 @@ struct Pin : IPin {
     HRESULT ConnectedTo(std::shared_ptr<IPin>* other) override {
         return Give(other, peer.lock(), peer.expired() ? VFW_E_NOT_CONNECTED : S_OK);
     }
+    HRESULT put_Enable(bool enable) override { return Give(&record->enabled, enable); }
+    HRESULT put_MixLevel(double level) override {
+        bool refused = level == AMF_AUTOMATICGAIN && !line.supportsAutomaticGain;
+        return refused ? Fail(E_NOTIMPL) : Give(&record->level, level);
+    }
+    HRESULT get_MixLevel(double* level) override {
+        return line.levelReadable ? Give(level, record->level) : Fail(E_FAIL);
+    }
     std::wstring name;
     PinDirection direction;
     std::optional<WaveFormat> format;  // what an output pin delivers
     std::weak_ptr<Pin> peer;
+    ScriptedPinSpec line;
+    std::shared_ptr<MixerRecord> record = std::make_shared<MixerRecord>();
 };
 
 std::shared_ptr<Pin> In(const wchar_t* name) {
     return std::make_shared<Pin>(name, PinDirection::Input);
 }
 
-// Any filter may be given a clock; the null renderer is a filter with an input only.
-struct Filter : IBaseFilter, IMediaFilter {
+// Every filter may be given a clock and act as a sample grabber; a source
+// filter is one with a file.
+struct Filter : IBaseFilter, IMediaFilter, ISampleGrabber {
     explicit Filter(std::vector<std::shared_ptr<Pin>> filterPins = {})
         : pins(std::move(filterPins)) {}
     HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>* out) override {
@@ -52,11 +65,6 @@ struct Filter : IBaseFilter, IMediaFilter {
         return it == pins.end() ? Fail(VFW_E_NOT_FOUND) : Give(pin, *it);
     }
     HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
-    std::vector<std::shared_ptr<Pin>> pins;
-};
-
-struct Grabber : Filter, ISampleGrabber {
-    Grabber() : Filter({In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}) {}
     HRESULT SetMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
     HRESULT SetOneShot(bool) override { return S_OK; }
     HRESULT SetBufferSamples(bool) override { return S_OK; }
@@ -71,14 +79,9 @@ struct Grabber : Filter, ISampleGrabber {
         return Give(type, AM_MEDIA_TYPE{MajorType::Audio, SubType::PCM, FormatType::WaveFormatEx,
                                         true, *feeder->format});
     }
+    std::vector<std::shared_ptr<Pin>> pins;
     ISampleGrabberCB* callback = nullptr;
-};
-
-struct Source : Filter {
-    explicit Source(ScriptedFileSpec file)
-        : Filter({std::make_shared<Pin>(L"Output", PinDirection::Output, file.format)}),
-          spec(std::move(file)) {}
-    ScriptedFileSpec spec;
+    std::optional<ScriptedFileSpec> file;
 };
 
 // The end of a playback chain: its volume is the graph's, its clock the script's.
@@ -91,34 +94,6 @@ struct Renderer : Filter, IBasicAudio, IReferenceClock {
     IBasicAudio* graph;
     std::shared_ptr<ScriptedMedia> media;
 };
-
-}  // namespace
-
-// Its record outlives it, kept by device and line. Devices and their mixers
-// are used on the test's thread only.
-class MixerPin : public Pin, public IAMAudioInputMixer {
-  public:
-    MixerPin(std::shared_ptr<ScriptedMedia> media, std::pair<int, int> key, ScriptedPinSpec spec)
-        : Pin(spec.name, PinDirection::Input),
-          media_(std::move(media)),
-          spec_(std::move(spec)),
-          record_(media_->mixers_[key]) {}
-    HRESULT put_Enable(bool enable) override { return Give(&record_.enabled, enable); }
-    HRESULT put_MixLevel(double level) override {
-        bool refused = level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain;
-        return refused ? Fail(E_NOTIMPL) : Give(&record_.level, level);
-    }
-    HRESULT get_MixLevel(double* level) override {
-        return spec_.levelReadable ? Give(level, record_.level) : Fail(E_FAIL);
-    }
-
-  private:
-    std::shared_ptr<ScriptedMedia> media_;
-    ScriptedPinSpec spec_;
-    MixerRecord& record_;
-};
-
-namespace {
 
 // The device enumerator, each enumeration it hands out and each device (its
 // moniker and property bag). A device is read from the script when it is used,
@@ -151,9 +126,12 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
         if (FAILED(spec.bindObjectResult))
             return Fail(spec.bindObjectResult);
         auto capture = std::make_shared<Filter>();
-        for (int i = 0; auto& pin : spec.inputPins)
-            capture->pins.push_back(
-                std::make_shared<MixerPin>(media_, std::pair(index_, i++), pin));
+        for (int i = 0; const auto& line : spec.inputPins) {
+            auto& pin = capture->pins.emplace_back(In(line.name.c_str()));
+            pin->line = line;
+            auto& kept = media_->mixers[{index_, i++}];
+            pin->record = kept ? kept : (kept = pin->record);
+        }
         capture->pins.push_back(
             std::make_shared<Pin>(L"Capture", PinDirection::Output, spec.format));
         return Give(filter, capture);
@@ -210,8 +188,10 @@ class Graph : public IGraphBuilder,
         auto file = media_->files.find(fileName);
         if (file == media_->files.end())
             return Fail(E_FAIL, L"Resource not found.", 2);  // as for a missing file
-        *filter = std::make_shared<Source>(file->second);
-        return AddFilter(*filter, nullptr);
+        auto source = std::make_shared<Filter>(std::vector{
+            std::make_shared<Pin>(L"Output", PinDirection::Output, file->second.format)});
+        source->file = file->second;
+        return AddFilter(*filter = source, nullptr);
     }
     HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
         if (FAILED(media_->renderFileResult))
@@ -284,31 +264,30 @@ class Graph : public IGraphBuilder,
   private:
     bool Rendering() const { return !playback.file.empty(); }
     std::int64_t Length() const {
-        auto source = Find<Source>();
-        return Rendering() ? media_->renderedDuration : source ? source->spec.duration : 0;
+        auto source = Find([](auto& f) { return f.file.has_value(); });
+        return Rendering() ? media_->renderedDuration : source ? source->file->duration : 0;
     }
-    template <class T>
-    std::shared_ptr<T> Find() const {
+    std::shared_ptr<Filter> Find(auto is) const {
         for (auto& filter : filters_)
-            if (auto found = std::dynamic_pointer_cast<T>(filter))
+            if (auto found = std::dynamic_pointer_cast<Filter>(filter); found && is(*found))
                 return found;
         return nullptr;
     }
     // A decode hands the file's buffers to the grabber, then queues its end.
     void Deliver() {
-        auto source = Find<Source>();
-        auto grabber = Find<Grabber>();
-        if (!source || !grabber || !grabber->callback || completion_)
+        auto source = Find([](auto& f) { return f.file.has_value(); });
+        auto grabber = Find([](auto& f) { return f.callback != nullptr; });
+        if (!source || !grabber || completion_)
             return;
         if (media_->beforeDelivery)
             media_->beforeDelivery();
         double seconds = 0;
-        for (const auto& buffer : source->spec.buffers) {
+        for (const auto& buffer : source->file->buffers) {
             grabber->callback->SampleCB(seconds, buffer.data(), static_cast<long>(buffer.size()));
             seconds += static_cast<double>(buffer.size()) /
-                       std::max<std::uint32_t>(source->spec.format.avgBytesPerSec, 1);
+                       std::max<std::uint32_t>(source->file->format.avgBytesPerSec, 1);
         }
-        completion_ = source->spec.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
+        completion_ = source->file->failMidStream ? EC_ERRORABORT : EC_COMPLETE;
         Notify(completion_, 0, 0);
     }
 
@@ -321,8 +300,8 @@ class Graph : public IGraphBuilder,
 };
 
 MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
-    auto it = mixers_.find({device, pin});
-    return it == mixers_.end() ? MixerRecord{} : it->second;
+    auto it = mixers.find({device, pin});
+    return it == mixers.end() ? MixerRecord{} : *it->second;
 }
 
 int ScriptedMedia::LiveGraphs() const {
@@ -364,7 +343,9 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
         case Clsid::CaptureGraphBuilder2:
             return Give(object, std::make_shared<Graph>(self));  // a builder, never run
         case Clsid::SampleGrabber:
-            return Give(object, std::make_shared<Grabber>());
+            return Give(object,
+                        std::make_shared<Filter>(std::vector{
+                            In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}));
         case Clsid::NullRenderer:
             return Give(object, std::make_shared<Filter>(std::vector{In(L"In")}));
     }
