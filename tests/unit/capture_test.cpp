@@ -66,13 +66,7 @@ class CaptureTest : public ::testing::Test {
 
 // The mean level after the band split against the threshold of the sample width.
 TEST_F(CaptureTest, QuietBuffersAreThoseBelowTheThreshold) {
-    struct Row {
-        media::WaveFormat format;
-        Bytes buffer;
-        bool quiet;
-        const char* what;
-    };
-    const Row rows[] = {
+    const std::tuple<media::WaveFormat, Bytes, bool, const char*> rows[] = {
         {kMono16, Square(0, 8000), true, "silence"},
         {kMono16, Square(58, 8000), true, "the loudest quiet level"},
         {kMono16, Square(59, 8000), false, "the softest voice"},
@@ -80,11 +74,11 @@ TEST_F(CaptureTest, QuietBuffersAreThoseBelowTheThreshold) {
         {kMono16, Square(30000, 4), false, "four frames do"},
         {{1, 1, 8000, 8000, 1, 8}, Bytes(4000, 0x80), false, "8-bit capture is never quiet"},
     };
-    for (const auto& row : rows) {
-        media->devices[0].format = row.format;
+    for (const auto& [format, buffer, quiet, what] : rows) {
+        media->devices[0].format = format;
         Start();
-        auto length = static_cast<long>(row.buffer.size());
-        EXPECT_EQ(input->IsQuietBuffer(row.buffer.data(), length), row.quiet) << row.what;
+        EXPECT_EQ(input->IsQuietBuffer(buffer.data(), static_cast<long>(buffer.size())), quiet)
+            << what;
     }
 }
 
@@ -153,16 +147,18 @@ TEST_F(CaptureTest, TakePlaybackTakesOneEventPerCallAndReportsABreak) {
     }
 }
 
-TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
+// Automatic gain where the device has it, else the level is kept.
+TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesRefusesIndicesPastTheEndAndSetsTheGain) {
     media->devices = {Device(L"Same", {{L"One"}, {L"Two"}}), Device(L"ignored"), Device(L"Same"),
-                      Device(L"Other")};
+                      Device(L"Agc", {{L"Agc", true}}),
+                      Device(L"Unreadable", {{L"Unreadable", false, false}})};
     media->devices[1].hasFriendlyName = false;
     MonikerList list;
     ASSERT_EQ(list.EnumFilters(), S_OK);
-    EXPECT_THAT(list.m_Names, ElementsAre(L"Same", L"Same", L"Other"));
+    EXPECT_THAT(list.m_Names, ElementsAre(L"Same", L"Same", L"Agc", L"Unreadable"));
     EXPECT_EQ(list.FindMoniker(L"Same"), 0) << "a duplicate name finds the first";
-    EXPECT_EQ(list.FindMoniker(L"Other"), 2);
-    EXPECT_EQ(list.SetMonikerIndex(3), E_INVALIDARG);
+    EXPECT_EQ(list.FindMoniker(L"Agc"), 2);
+    EXPECT_EQ(list.SetMonikerIndex(4), E_INVALIDARG);
     EXPECT_EQ(list.m_nCurrent, -1);
     ASSERT_EQ(list.SetMonikerIndex(0), S_OK);
     EXPECT_EQ(list.ActivateInputPin(2), E_INVALIDARG);
@@ -171,15 +167,8 @@ TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
     ASSERT_EQ(list.ActivateInputPin(1), S_OK);
     EXPECT_FALSE(media->Mixer(0, 0).enabled);
     EXPECT_TRUE(media->Mixer(0, 1).enabled);
-}
-
-TEST_F(CaptureTest, AutomaticGainWhereTheDeviceHasItElseTheLevelIsKept) {
-    media->devices = {Device(L"Plain"), Device(L"Agc", {{L"Agc", true}}),
-                      Device(L"Unreadable", {{L"Unreadable", false, false}})};
-    MonikerList list;
-    ASSERT_EQ(list.EnumFilters(), S_OK);
     // A failed read-back must not mute the next pin.
-    for (auto [device, level] : {std::pair{0, 0.5}, {2, 0.5}, {1, media::AMF_AUTOMATICGAIN}}) {
+    for (auto [device, level] : {std::pair{1, 0.5}, {3, 0.5}, {2, media::AMF_AUTOMATICGAIN}}) {
         list.SetMonikerIndex(device);
         list.ActivateInputPin(0);
         list.ApplyAutomaticGain();
