@@ -98,8 +98,7 @@ struct Renderer : Filter, IBasicAudio, IReferenceClock {
 // The device enumerator, each enumeration it hands out and each device (its
 // moniker and property bag). A device is read from the script when it is used,
 // so a test may change it between the enumeration and the binding.
-class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, public IPropertyBag {
-  public:
+struct Devices : ICreateDevEnum, IEnumMoniker, IMoniker, IPropertyBag {
     explicit Devices(std::shared_ptr<ScriptedMedia> media, int index = 0)
         : media_(std::move(media)), index_(index) {}
     HRESULT CreateClassEnumerator(DeviceCategory,
@@ -137,7 +136,6 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
         return Give(filter, capture);
     }
 
-  private:
     const ScriptedDeviceSpec& Spec() const {
         return media_->devices.at(static_cast<std::size_t>(index_));
     }
@@ -147,14 +145,13 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
 
 }  // namespace
 
-class Graph : public IGraphBuilder,
-              public IMediaControl,
-              public IMediaEventEx,
-              public IMediaEventSink,
-              public IMediaSeeking,
-              public IBasicAudio,
-              public ICaptureGraphBuilder2 {
-  public:
+struct Graph : IGraphBuilder,
+               IMediaControl,
+               IMediaEventEx,
+               IMediaEventSink,
+               IMediaSeeking,
+               IBasicAudio,
+               ICaptureGraphBuilder2 {
     explicit Graph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {}
 
     HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t*) override {
@@ -164,13 +161,11 @@ class Graph : public IGraphBuilder,
         return S_OK;
     }
     HRESULT RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) override {
-        auto it = std::find(filters_.begin(), filters_.end(), filter);
-        if (it == filters_.end())
+        if (!std::erase(filters_, filter))
             return Fail(VFW_E_NOT_FOUND);
         for (auto& pin : std::dynamic_pointer_cast<Filter>(filter)->pins)
             if (auto peer = pin->peer.lock())
                 peer->peer = pin->peer = {};
-        filters_.erase(it);
         return S_OK;
     }
     HRESULT EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* out) override {
@@ -247,8 +242,7 @@ class Graph : public IGraphBuilder,
     HRESULT GetCurrentPosition(std::int64_t* position) override { return Give(position, 0); }
     HRESULT SetPositions(std::int64_t* current, std::uint32_t, std::int64_t* stop,
                          std::uint32_t) override {
-        playback.start = *current;
-        playback.stop = *stop;
+        std::tie(playback.start, playback.stop) = std::pair(*current, *stop);
         return Rendering() ? S_OK : E_NOTIMPL;
     }
     HRESULT put_Volume(long volume) override {
@@ -261,7 +255,6 @@ class Graph : public IGraphBuilder,
 
     ScriptedMedia::Playback playback;
 
-  private:
     bool Rendering() const { return !playback.file.empty(); }
     std::int64_t Length() const {
         auto source = Find([](auto& f) { return f.file.has_value(); });

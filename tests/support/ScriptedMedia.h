@@ -14,7 +14,7 @@
 
 namespace media::scripted {
 
-class Graph;
+struct Graph;
 
 struct ScriptedPinSpec {
     std::wstring name;
