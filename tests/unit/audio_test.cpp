@@ -220,7 +220,7 @@ TEST_F(SourceDataTest, CursorSelectionAndScrollStayInTheFile) {
     EXPECT_EQ(source.scrollSample, 0);
 }
 
-TEST(TempStore, AMissingFolderIsReported) {
+TEST(TempStore, AMissingFolderIsReportedRecreatingKeepsTheNameAnOverLongFileGetsNoHeader) {
     MessageRecorder messages;
     std::string saved = TempFolder();
     setenv("TMPDIR", "/nonexistent/sayalike", 1);
@@ -228,10 +228,6 @@ TEST(TempStore, AMissingFolderIsReported) {
     EXPECT_FALSE(CreateTempFiles(data));
     setenv("TMPDIR", saved.c_str(), 1);
     EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(L"CreateTempFile() failed with error 2")));
-}
-
-TEST(TempStore, RecreatingKeepsTheNameAndAFileTooLongForItsHeaderGetsNone) {
-    SourceData data;
     ASSERT_TRUE(CreateTempFiles(data));
     std::string name = data.displayFile.path;
     ASSERT_TRUE(CreateTempFile(data.displayFile));
