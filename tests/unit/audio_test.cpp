@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -32,8 +31,8 @@ const media::WaveFormat kMono16{1, 1, 8000, 16000, 2, 16};
 Bytes Pcm16(std::vector<int> samples) {
     Bytes bytes;
     for (int s : samples)
-        bytes.insert(bytes.end(),
-                     {static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+        for (int shift : {0, 8})
+            bytes.push_back(static_cast<std::uint8_t>(s >> shift));
     return bytes;
 }
 
@@ -50,12 +49,6 @@ class SourceDataTest : public ::testing::Test {
     bool Load(media::WaveFormat format, std::vector<Bytes> buffers, bool failMidStream = false) {
         media->files[L"/narrator"] = {format, std::move(buffers), 10000000, failMidStream};
         return source.LoadFile(L"/narrator");
-    }
-    std::vector<std::int16_t> Display() {
-        auto bytes = ReadFile(source.displayFile.path);
-        std::vector<std::int16_t> values(bytes.size() / 2);
-        std::memcpy(values.data(), bytes.data(), values.size() * 2);
-        return values;
     }
     std::vector<short> Peaks(int width, int height) {
         short* peaks = nullptr;
@@ -74,7 +67,7 @@ class SourceDataTest : public ::testing::Test {
 // The header is read back field by field, little-endian.
 TEST_F(SourceDataTest,
        DisplayValuesAreTheTop16BitsOfTheChannelMeanAndTheWavKeepsTheBytesTillCleared) {
-    const std::tuple<media::WaveFormat, Bytes, std::vector<std::int16_t>> rows[] = {
+    const std::tuple<media::WaveFormat, Bytes, std::vector<int>> rows[] = {
         {{1, 1, 8000, 8000, 1, 8}, {0x80, 0xFF, 0x00, 0x81}, {0, 32512, -32768, 256}},
         {{1, 1, 8000, 24000, 3, 24}, {0x11, 0x34, 0x12, 0xFF, 0xFF, 0xFF}, {0x1234, -1}},
         {{1, 1, 8000, 32000, 4, 32}, {0x01, 0x02, 0x00, 0x80}, {-32768}},
@@ -84,7 +77,7 @@ TEST_F(SourceDataTest,
     };
     for (const auto& [f, bytes, display] : rows) {
         ASSERT_TRUE(Load(f, {bytes}));
-        EXPECT_EQ(Display(), display) << f.bitsPerSample << " bits";
+        EXPECT_EQ(ReadFile(source.displayFile.path), Pcm16(display)) << f.bitsPerSample << " bits";
         auto wav = ReadFile(source.wavFile.path);
         EXPECT_EQ(Bytes(wav.begin() + 44, wav.end()), bytes);
         auto le = [&](std::size_t at, std::size_t size) {

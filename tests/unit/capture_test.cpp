@@ -25,11 +25,9 @@ const media::WaveFormat kMono16{1, 1, 16000, 32000, 2, 16};
 // Alternating +-amplitude, 16-bit mono.
 Bytes Square(int amplitude, int frames) {
     Bytes bytes;
-    for (int i = 0; i < frames; ++i) {
-        auto v = static_cast<std::uint16_t>(i % 2 ? amplitude : -amplitude);
-        bytes.insert(bytes.end(),
-                     {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
-    }
+    for (int i = 0; i < frames; ++i)
+        for (int shift : {0, 8})
+            bytes.push_back(static_cast<std::uint8_t>((i % 2 ? amplitude : -amplitude) >> shift));
     return bytes;
 }
 
