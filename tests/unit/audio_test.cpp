@@ -113,8 +113,7 @@ TEST_F(SourceDataTest, FailedDecodesEndWithTheirMessage) {
     auto handler = std::signal(SIGXFSZ, SIG_IGN);
     for (const auto& [buffers, failMidStream, frameLimit, fileLimit, message] : rows) {
         source.storeFrameLimit = frameLimit;
-        rlimit limit = saved;
-        limit.rlim_cur = fileLimit ? fileLimit : saved.rlim_cur;
+        rlimit limit{fileLimit ? fileLimit : saved.rlim_cur, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
         bool loaded = Load(kMono16, buffers, failMidStream);
         setrlimit(RLIMIT_FSIZE, &saved);
@@ -156,10 +155,8 @@ TEST_F(SourceDataTest, SummarisedPeaksEqualReadingEverySample) {
     for (int b = 0; b < 40; ++b) {
         std::vector<int> samples(static_cast<std::size_t>(997 + b * 131));  // ragged buffers
         // Quiet stretches with rare loud samples make block edges matter.
-        for (int& v : samples) {
-            bool loud = random() % 97 == 0;
-            v = static_cast<std::int16_t>(random()) / (loud ? 1 : 64);
-        }
+        for (int& v : samples)
+            v = static_cast<std::int16_t>(random() >> 7) / (random() % 97 ? 64 : 1);
         buffers.push_back(Pcm16(samples));
     }
     ASSERT_TRUE(Load(kMono16, buffers));
@@ -241,10 +238,10 @@ TEST(ErrorReport, LabelCodeAndTextPerThreadCutWhenOverLong) {
     std::uint32_t seen = 1;
     std::thread([&] { seen = GetLastError(); }).join();
     EXPECT_EQ(seen, 0u) << "each thread has its own last error";
-    auto shown = messages.Texts();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0], L"CreateFile() failed with error 5: Access is denied.");
-    EXPECT_EQ(shown[1].size(), 1023u) << "an over-long report is cut, not dropped";
+    // An over-long report is cut, not dropped.
+    EXPECT_THAT(messages.Texts(),
+                ElementsAre(L"CreateFile() failed with error 5: Access is denied.",
+                            ::testing::SizeIs(1023)));
 }
 
 }  // namespace

@@ -53,9 +53,7 @@ class CaptureTest : public ::testing::Test {
         input->m_CaptureState = CAPTURE_READY;
         ASSERT_EQ(input->StartCapturing(window), S_OK);
     }
-    void Feed(const Bytes& buffer) {
-        input->AddSamples(buffer.data(), static_cast<long>(buffer.size()), 0);
-    }
+    void Feed(const Bytes& b) { input->AddSamples(b.data(), static_cast<long>(b.size()), 0); }
 
     std::shared_ptr<media::scripted::ScriptedMedia> media;
     MessageRecorder messages;
@@ -72,11 +70,10 @@ TEST_F(CaptureTest, QuietBuffersAreThoseBelowTheThreshold) {
         {kMono16, Square(30000, 4), false, "four frames do"},
         {{1, 1, 8000, 8000, 1, 8}, Bytes(4000, 0x80), false, "8-bit capture is never quiet"},
     };
-    for (const auto& [format, buffer, quiet, what] : rows) {
+    for (const auto& [format, b, quiet, what] : rows) {
         media->devices[0].format = format;
         Start();
-        EXPECT_EQ(input->IsQuietBuffer(buffer.data(), static_cast<long>(buffer.size())), quiet)
-            << what;
+        EXPECT_EQ(input->IsQuietBuffer(b.data(), static_cast<long>(b.size())), quiet) << what;
     }
 }
 
