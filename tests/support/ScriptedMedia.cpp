@@ -25,7 +25,8 @@ HRESULT Give(T* out, const U& value, HRESULT hr = S_OK) {
 // A capture device's input pins are its mixer lines; the record of what a line
 // was told outlives the device, kept by device and line.
 struct Pin : IPin, IAMAudioInputMixer {
-    Pin(std::wstring pinName, PinDirection pinDirection, std::optional<WaveFormat> delivered = {})
+    Pin(std::wstring pinName, PinDirection pinDirection = PinDirection::Input,
+        std::optional<WaveFormat> delivered = {})
         : name(std::move(pinName)), direction(pinDirection), format(delivered) {}
     HRESULT QueryDirection(PinDirection* out) override { return Give(out, direction); }
     HRESULT QueryPinInfo(std::wstring* out) override { return Give(out, name); }
@@ -47,10 +48,6 @@ struct Pin : IPin, IAMAudioInputMixer {
     ScriptedPinSpec line;
     std::shared_ptr<MixerRecord> record = std::make_shared<MixerRecord>();
 };
-
-std::shared_ptr<Pin> In(const wchar_t* name) {
-    return std::make_shared<Pin>(name, PinDirection::Input);
-}
 
 // Every filter may be given a clock and act as a sample grabber; a source
 // filter is one with a file.
@@ -126,7 +123,7 @@ struct Devices : ICreateDevEnum, IEnumMoniker, IMoniker, IPropertyBag {
             return Fail(spec.bindObjectResult);
         auto capture = std::make_shared<Filter>();
         for (int i = 0; const auto& line : spec.inputPins) {
-            auto& pin = capture->pins.emplace_back(In(line.name.c_str()));
+            auto& pin = capture->pins.emplace_back(std::make_shared<Pin>(line.name));
             pin->line = line;
             auto& kept = media_->mixers[{index_, i++}];
             pin->record = kept ? kept : (kept = pin->record);
@@ -297,28 +294,22 @@ MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
     return it == mixers.end() ? MixerRecord{} : *it->second;
 }
 
-int ScriptedMedia::LiveGraphs() const {
+std::vector<std::shared_ptr<Graph>> ScriptedMedia::Live(const std::wstring* file) const {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(graphs_.begin(), graphs_.end(),
-                                          [](auto& graph) { return !graph.expired(); }));
-}
-
-std::vector<std::shared_ptr<Graph>> ScriptedMedia::Rendering(const std::wstring& file) const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::shared_ptr<Graph>> rendering;
+    std::vector<std::shared_ptr<Graph>> live;
     for (auto& graph : graphs_)
-        if (auto live = graph.lock(); live && live->playback.file == file)
-            rendering.push_back(live);
-    return rendering;
+        if (auto g = graph.lock(); g && (!file || g->playback.file == *file))
+            live.push_back(g);
+    return live;
 }
 
 ScriptedMedia::Playback ScriptedMedia::LastPlayback(const std::wstring& file) const {
-    auto rendering = Rendering(file);
+    auto rendering = Live(&file);
     return rendering.empty() ? Playback{} : rendering.back()->playback;
 }
 
 void ScriptedMedia::NotifyRendered(const std::wstring& file, long code) {
-    for (auto& graph : Rendering(file))
+    for (auto& graph : Live(&file))
         graph->Notify(code, 0, 0);
 }
 
@@ -336,11 +327,12 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
         case Clsid::CaptureGraphBuilder2:
             return Give(object, std::make_shared<Graph>(self));  // a builder, never run
         case Clsid::SampleGrabber:
-            return Give(object,
-                        std::make_shared<Filter>(std::vector{
-                            In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}));
+            return Give(object, std::make_shared<Filter>(std::vector{
+                                    std::make_shared<Pin>(L"Input"),
+                                    std::make_shared<Pin>(L"Output", PinDirection::Output)}));
         case Clsid::NullRenderer:
-            return Give(object, std::make_shared<Filter>(std::vector{In(L"In")}));
+            return Give(object,
+                        std::make_shared<Filter>(std::vector{std::make_shared<Pin>(L"In")}));
     }
     return E_NOINTERFACE;
 }
