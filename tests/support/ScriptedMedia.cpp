@@ -22,26 +22,36 @@ HRESULT Give(T* out, const U& value, HRESULT hr = S_OK) {
     return hr;
 }
 
-struct Pin : IPin {
-    Pin(std::wstring pinName, PinDirection pinDirection, std::optional<WaveFormat> delivered = {})
+// A capture device's input pins are its mixer lines; the record of what a line
+// was told outlives the device, kept by device and line.
+struct Pin : IPin, IAMAudioInputMixer {
+    Pin(std::wstring pinName, PinDirection pinDirection = PinDirection::Input,
+        std::optional<WaveFormat> delivered = {})
         : name(std::move(pinName)), direction(pinDirection), format(delivered) {}
     HRESULT QueryDirection(PinDirection* out) override { return Give(out, direction); }
     HRESULT QueryPinInfo(std::wstring* out) override { return Give(out, name); }
     HRESULT ConnectedTo(std::shared_ptr<IPin>* other) override {
         return Give(other, peer.lock(), peer.expired() ? VFW_E_NOT_CONNECTED : S_OK);
     }
+    HRESULT put_Enable(bool enable) override { return Give(&record->enabled, enable); }
+    HRESULT put_MixLevel(double level) override {
+        bool refused = level == AMF_AUTOMATICGAIN && !line.supportsAutomaticGain;
+        return refused ? Fail(E_NOTIMPL) : Give(&record->level, level);
+    }
+    HRESULT get_MixLevel(double* level) override {
+        return line.levelReadable ? Give(level, record->level) : Fail(E_FAIL);
+    }
     std::wstring name;
     PinDirection direction;
     std::optional<WaveFormat> format;  // what an output pin delivers
     std::weak_ptr<Pin> peer;
+    ScriptedPinSpec line;
+    std::shared_ptr<MixerRecord> record = std::make_shared<MixerRecord>();
 };
 
-std::shared_ptr<Pin> In(const wchar_t* name) {
-    return std::make_shared<Pin>(name, PinDirection::Input);
-}
-
-// Any filter may be given a clock; the null renderer is a filter with an input only.
-struct Filter : IBaseFilter, IMediaFilter {
+// Every filter may be given a clock and act as a sample grabber; a source
+// filter is one with a file.
+struct Filter : IBaseFilter, IMediaFilter, ISampleGrabber {
     explicit Filter(std::vector<std::shared_ptr<Pin>> filterPins = {})
         : pins(std::move(filterPins)) {}
     HRESULT EnumPins(std::vector<std::shared_ptr<IPin>>* out) override {
@@ -52,11 +62,6 @@ struct Filter : IBaseFilter, IMediaFilter {
         return it == pins.end() ? Fail(VFW_E_NOT_FOUND) : Give(pin, *it);
     }
     HRESULT SetSyncSource(const std::shared_ptr<IReferenceClock>&) override { return S_OK; }
-    std::vector<std::shared_ptr<Pin>> pins;
-};
-
-struct Grabber : Filter, ISampleGrabber {
-    Grabber() : Filter({In(L"Input"), std::make_shared<Pin>(L"Output", PinDirection::Output)}) {}
     HRESULT SetMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
     HRESULT SetOneShot(bool) override { return S_OK; }
     HRESULT SetBufferSamples(bool) override { return S_OK; }
@@ -71,14 +76,9 @@ struct Grabber : Filter, ISampleGrabber {
         return Give(type, AM_MEDIA_TYPE{MajorType::Audio, SubType::PCM, FormatType::WaveFormatEx,
                                         true, *feeder->format});
     }
+    std::vector<std::shared_ptr<Pin>> pins;
     ISampleGrabberCB* callback = nullptr;
-};
-
-struct Source : Filter {
-    explicit Source(ScriptedFileSpec file)
-        : Filter({std::make_shared<Pin>(L"Output", PinDirection::Output, file.format)}),
-          spec(std::move(file)) {}
-    ScriptedFileSpec spec;
+    std::optional<ScriptedFileSpec> file;
 };
 
 // The end of a playback chain: its volume is the graph's, its clock the script's.
@@ -92,39 +92,10 @@ struct Renderer : Filter, IBasicAudio, IReferenceClock {
     std::shared_ptr<ScriptedMedia> media;
 };
 
-}  // namespace
-
-// Its record outlives it, kept by device and line. Devices and their mixers
-// are used on the test's thread only.
-class MixerPin : public Pin, public IAMAudioInputMixer {
-  public:
-    MixerPin(std::shared_ptr<ScriptedMedia> media, std::pair<int, int> key, ScriptedPinSpec spec)
-        : Pin(spec.name, PinDirection::Input),
-          media_(std::move(media)),
-          spec_(std::move(spec)),
-          record_(media_->mixers_[key]) {}
-    HRESULT put_Enable(bool enable) override { return Give(&record_.enabled, enable); }
-    HRESULT put_MixLevel(double level) override {
-        bool refused = level == AMF_AUTOMATICGAIN && !spec_.supportsAutomaticGain;
-        return refused ? Fail(E_NOTIMPL) : Give(&record_.level, level);
-    }
-    HRESULT get_MixLevel(double* level) override {
-        return spec_.levelReadable ? Give(level, record_.level) : Fail(E_FAIL);
-    }
-
-  private:
-    std::shared_ptr<ScriptedMedia> media_;
-    ScriptedPinSpec spec_;
-    MixerRecord& record_;
-};
-
-namespace {
-
 // The device enumerator, each enumeration it hands out and each device (its
 // moniker and property bag). A device is read from the script when it is used,
 // so a test may change it between the enumeration and the binding.
-class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, public IPropertyBag {
-  public:
+struct Devices : ICreateDevEnum, IEnumMoniker, IMoniker, IPropertyBag {
     explicit Devices(std::shared_ptr<ScriptedMedia> media, int index = 0)
         : media_(std::move(media)), index_(index) {}
     HRESULT CreateClassEnumerator(DeviceCategory,
@@ -151,15 +122,17 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
         if (FAILED(spec.bindObjectResult))
             return Fail(spec.bindObjectResult);
         auto capture = std::make_shared<Filter>();
-        for (int i = 0; auto& pin : spec.inputPins)
-            capture->pins.push_back(
-                std::make_shared<MixerPin>(media_, std::pair(index_, i++), pin));
+        for (int i = 0; const auto& line : spec.inputPins) {
+            auto& pin = capture->pins.emplace_back(std::make_shared<Pin>(line.name));
+            pin->line = line;
+            auto& kept = media_->mixers[{index_, i++}];
+            pin->record = kept ? kept : (kept = pin->record);
+        }
         capture->pins.push_back(
             std::make_shared<Pin>(L"Capture", PinDirection::Output, spec.format));
         return Give(filter, capture);
     }
 
-  private:
     const ScriptedDeviceSpec& Spec() const {
         return media_->devices.at(static_cast<std::size_t>(index_));
     }
@@ -169,14 +142,13 @@ class Devices : public ICreateDevEnum, public IEnumMoniker, public IMoniker, pub
 
 }  // namespace
 
-class Graph : public IGraphBuilder,
-              public IMediaControl,
-              public IMediaEventEx,
-              public IMediaEventSink,
-              public IMediaSeeking,
-              public IBasicAudio,
-              public ICaptureGraphBuilder2 {
-  public:
+struct Graph : IGraphBuilder,
+               IMediaControl,
+               IMediaEventEx,
+               IMediaEventSink,
+               IMediaSeeking,
+               IBasicAudio,
+               ICaptureGraphBuilder2 {
     explicit Graph(std::shared_ptr<ScriptedMedia> media) : media_(std::move(media)) {}
 
     HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter, const wchar_t*) override {
@@ -186,13 +158,11 @@ class Graph : public IGraphBuilder,
         return S_OK;
     }
     HRESULT RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) override {
-        auto it = std::find(filters_.begin(), filters_.end(), filter);
-        if (it == filters_.end())
+        if (!std::erase(filters_, filter))
             return Fail(VFW_E_NOT_FOUND);
         for (auto& pin : std::dynamic_pointer_cast<Filter>(filter)->pins)
             if (auto peer = pin->peer.lock())
                 peer->peer = pin->peer = {};
-        filters_.erase(it);
         return S_OK;
     }
     HRESULT EnumFilters(std::vector<std::shared_ptr<IBaseFilter>>* out) override {
@@ -210,8 +180,10 @@ class Graph : public IGraphBuilder,
         auto file = media_->files.find(fileName);
         if (file == media_->files.end())
             return Fail(E_FAIL, L"Resource not found.", 2);  // as for a missing file
-        *filter = std::make_shared<Source>(file->second);
-        return AddFilter(*filter, nullptr);
+        auto source = std::make_shared<Filter>(std::vector{
+            std::make_shared<Pin>(L"Output", PinDirection::Output, file->second.format)});
+        source->file = file->second;
+        return AddFilter(*filter = source, nullptr);
     }
     HRESULT RenderFile(const wchar_t* file, const wchar_t*) override {
         if (FAILED(media_->renderFileResult))
@@ -267,8 +239,7 @@ class Graph : public IGraphBuilder,
     HRESULT GetCurrentPosition(std::int64_t* position) override { return Give(position, 0); }
     HRESULT SetPositions(std::int64_t* current, std::uint32_t, std::int64_t* stop,
                          std::uint32_t) override {
-        playback.start = *current;
-        playback.stop = *stop;
+        std::tie(playback.start, playback.stop) = std::pair(*current, *stop);
         return Rendering() ? S_OK : E_NOTIMPL;
     }
     HRESULT put_Volume(long volume) override {
@@ -281,34 +252,32 @@ class Graph : public IGraphBuilder,
 
     ScriptedMedia::Playback playback;
 
-  private:
     bool Rendering() const { return !playback.file.empty(); }
     std::int64_t Length() const {
-        auto source = Find<Source>();
-        return Rendering() ? media_->renderedDuration : source ? source->spec.duration : 0;
+        auto source = Find([](auto& f) { return f.file.has_value(); });
+        return Rendering() ? media_->renderedDuration : source ? source->file->duration : 0;
     }
-    template <class T>
-    std::shared_ptr<T> Find() const {
+    std::shared_ptr<Filter> Find(auto is) const {
         for (auto& filter : filters_)
-            if (auto found = std::dynamic_pointer_cast<T>(filter))
+            if (auto found = std::dynamic_pointer_cast<Filter>(filter); found && is(*found))
                 return found;
         return nullptr;
     }
     // A decode hands the file's buffers to the grabber, then queues its end.
     void Deliver() {
-        auto source = Find<Source>();
-        auto grabber = Find<Grabber>();
-        if (!source || !grabber || !grabber->callback || completion_)
+        auto source = Find([](auto& f) { return f.file.has_value(); });
+        auto grabber = Find([](auto& f) { return f.callback != nullptr; });
+        if (!source || !grabber || completion_)
             return;
         if (media_->beforeDelivery)
             media_->beforeDelivery();
         double seconds = 0;
-        for (const auto& buffer : source->spec.buffers) {
+        for (const auto& buffer : source->file->buffers) {
             grabber->callback->SampleCB(seconds, buffer.data(), static_cast<long>(buffer.size()));
             seconds += static_cast<double>(buffer.size()) /
-                       std::max<std::uint32_t>(source->spec.format.avgBytesPerSec, 1);
+                       std::max<std::uint32_t>(source->file->format.avgBytesPerSec, 1);
         }
-        completion_ = source->spec.failMidStream ? EC_ERRORABORT : EC_COMPLETE;
+        completion_ = source->file->failMidStream ? EC_ERRORABORT : EC_COMPLETE;
         Notify(completion_, 0, 0);
     }
 
@@ -321,32 +290,26 @@ class Graph : public IGraphBuilder,
 };
 
 MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
-    auto it = mixers_.find({device, pin});
-    return it == mixers_.end() ? MixerRecord{} : it->second;
+    auto it = mixers.find({device, pin});
+    return it == mixers.end() ? MixerRecord{} : *it->second;
 }
 
-int ScriptedMedia::LiveGraphs() const {
+std::vector<std::shared_ptr<Graph>> ScriptedMedia::Live(const std::wstring* file) const {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(graphs_.begin(), graphs_.end(),
-                                          [](auto& graph) { return !graph.expired(); }));
-}
-
-std::vector<std::shared_ptr<Graph>> ScriptedMedia::Rendering(const std::wstring& file) const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::shared_ptr<Graph>> rendering;
+    std::vector<std::shared_ptr<Graph>> live;
     for (auto& graph : graphs_)
-        if (auto live = graph.lock(); live && live->playback.file == file)
-            rendering.push_back(live);
-    return rendering;
+        if (auto g = graph.lock(); g && (!file || g->playback.file == *file))
+            live.push_back(g);
+    return live;
 }
 
 ScriptedMedia::Playback ScriptedMedia::LastPlayback(const std::wstring& file) const {
-    auto rendering = Rendering(file);
+    auto rendering = Live(&file);
     return rendering.empty() ? Playback{} : rendering.back()->playback;
 }
 
 void ScriptedMedia::NotifyRendered(const std::wstring& file, long code) {
-    for (auto& graph : Rendering(file))
+    for (auto& graph : Live(&file))
         graph->Notify(code, 0, 0);
 }
 
@@ -364,9 +327,12 @@ HRESULT ScriptedMedia::CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* ob
         case Clsid::CaptureGraphBuilder2:
             return Give(object, std::make_shared<Graph>(self));  // a builder, never run
         case Clsid::SampleGrabber:
-            return Give(object, std::make_shared<Grabber>());
+            return Give(object, std::make_shared<Filter>(std::vector{
+                                    std::make_shared<Pin>(L"Input"),
+                                    std::make_shared<Pin>(L"Output", PinDirection::Output)}));
         case Clsid::NullRenderer:
-            return Give(object, std::make_shared<Filter>(std::vector{In(L"In")}));
+            return Give(object,
+                        std::make_shared<Filter>(std::vector{std::make_shared<Pin>(L"In")}));
     }
     return E_NOINTERFACE;
 }

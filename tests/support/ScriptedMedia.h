@@ -14,7 +14,7 @@
 
 namespace media::scripted {
 
-class Graph;
+struct Graph;
 
 struct ScriptedPinSpec {
     std::wstring name;
@@ -73,17 +73,17 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
     void NotifyRendered(const std::wstring& file, long code);
     // Mixer of pin `pin` of device `device` (indices in `devices`).
     MixerRecord Mixer(int device, int pin) const;
-    int LiveGraphs() const;
+    int LiveGraphs() const { return static_cast<int>(Live(nullptr).size()); }
+    // What each input pin's mixer was told, by device and pin.
+    std::map<std::pair<int, int>, std::shared_ptr<MixerRecord>> mixers;
 
     HRESULT CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) override;
 
   private:
-    friend class Graph;
-    friend class MixerPin;
-    std::vector<std::shared_ptr<Graph>> Rendering(const std::wstring& file) const;
+    // The graphs alive, or those of them that rendered `file`.
+    std::vector<std::shared_ptr<Graph>> Live(const std::wstring* file) const;
     mutable std::mutex mutex_;  // the graphs: a load has a thread of its own
     std::vector<std::weak_ptr<Graph>> graphs_;
-    std::map<std::pair<int, int>, MixerRecord> mixers_;
 };
 
 // Installs a fresh scripted backend as the media factory and returns it.

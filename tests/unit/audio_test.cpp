@@ -5,8 +5,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -30,8 +31,8 @@ const media::WaveFormat kMono16{1, 1, 8000, 16000, 2, 16};
 Bytes Pcm16(std::vector<int> samples) {
     Bytes bytes;
     for (int s : samples)
-        bytes.insert(bytes.end(),
-                     {static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+        for (int shift : {0, 8})
+            bytes.push_back(static_cast<std::uint8_t>(s >> shift));
     return bytes;
 }
 
@@ -49,12 +50,6 @@ class SourceDataTest : public ::testing::Test {
         media->files[L"/narrator"] = {format, std::move(buffers), 10000000, failMidStream};
         return source.LoadFile(L"/narrator");
     }
-    std::vector<std::int16_t> Display() {
-        auto bytes = ReadFile(source.displayFile.path);
-        std::vector<std::int16_t> values(bytes.size() / 2);
-        std::memcpy(values.data(), bytes.data(), values.size() * 2);
-        return values;
-    }
     std::vector<short> Peaks(int width, int height) {
         short* peaks = nullptr;
         double start, span;
@@ -69,13 +64,10 @@ class SourceDataTest : public ::testing::Test {
     SourceData source;
 };
 
-TEST_F(SourceDataTest, DisplayValuesAreTheTop16BitsOfTheChannelMeanAndTheWavKeepsTheBytes) {
-    struct Row {
-        media::WaveFormat format;
-        Bytes bytes;
-        std::vector<std::int16_t> display;
-    };
-    const Row rows[] = {
+// The header is read back field by field, little-endian.
+TEST_F(SourceDataTest,
+       DisplayValuesAreTheTop16BitsOfTheChannelMeanAndTheWavKeepsTheBytesTillCleared) {
+    const std::tuple<media::WaveFormat, Bytes, std::vector<int>> rows[] = {
         {{1, 1, 8000, 8000, 1, 8}, {0x80, 0xFF, 0x00, 0x81}, {0, 32512, -32768, 256}},
         {{1, 1, 8000, 24000, 3, 24}, {0x11, 0x34, 0x12, 0xFF, 0xFF, 0xFF}, {0x1234, -1}},
         {{1, 1, 8000, 32000, 4, 32}, {0x01, 0x02, 0x00, 0x80}, {-32768}},
@@ -83,30 +75,68 @@ TEST_F(SourceDataTest, DisplayValuesAreTheTop16BitsOfTheChannelMeanAndTheWavKeep
          Pcm16({1000, -1000, 32767, 32767, -32768, -32768}),
          {0, 32766, -32768}},
     };
-    for (const auto& row : rows) {
-        ASSERT_TRUE(Load(row.format, {row.bytes}));
-        EXPECT_EQ(Display(), row.display) << row.format.bitsPerSample << " bits";
+    for (const auto& [f, bytes, display] : rows) {
+        ASSERT_TRUE(Load(f, {bytes}));
+        EXPECT_EQ(ReadFile(source.displayFile.path), Pcm16(display)) << f.bitsPerSample << " bits";
         auto wav = ReadFile(source.wavFile.path);
-        EXPECT_EQ(Bytes(wav.begin() + 44, wav.end()), row.bytes);
+        EXPECT_EQ(Bytes(wav.begin() + 44, wav.end()), bytes);
+        auto le = [&](std::size_t at, std::size_t size) {
+            std::uint32_t read = 0;
+            for (std::size_t k = 0; k < size; ++k)
+                read |= std::uint32_t{wav[at + k]} << (8 * k);
+            return read;
+        };
+        EXPECT_THAT((std::vector{le(4, 4), le(20, 2), le(22, 2), le(24, 4), le(28, 4), le(32, 2),
+                                 le(34, 2), le(40, 4)}),
+                    ElementsAre(36 + bytes.size(), 1, f.channels, f.samplesPerSec, f.avgBytesPerSec,
+                                f.blockAlign, f.bitsPerSample, bytes.size()));
+        const std::string paths[] = {source.displayFile.path, source.wavFile.path,
+                                     source.summary.Path()};
         source.Clear();
+        EXPECT_TRUE(std::ranges::none_of(paths, [](auto& p) { return std::filesystem::exists(p); }))
+            << "no temporary file is left";
     }
 }
 
-TEST_F(SourceDataTest, WavHeaderDescribesTheCopy) {
-    ASSERT_TRUE(Load({1, 2, 44100, 176400, 4, 16}, {Bytes(12, 1)}));
-    auto wav = ReadFile(source.wavFile.path);
-    auto le = [&](std::size_t at, std::size_t size) {
-        std::uint32_t read = 0;
-        for (std::size_t k = 0; k < size; ++k)
-            read |= std::uint32_t{wav[at + k]} << (8 * k);
-        return read;
+// Whatever ends a decode early, the load ends with its message.
+TEST_F(SourceDataTest, FailedDecodesEndWithTheirMessage) {
+    const std::vector<Bytes> long3(3, Bytes(800, 1));  // 1200 frames
+    const auto unlimited = source.storeFrameLimit;
+    // buffers, failing mid-stream, frame limit, file limit (a small one: a full disk), message
+    const std::tuple<std::vector<Bytes>, bool, std::int64_t, rlim_t, const wchar_t*> rows[] = {
+        {{}, true, unlimited, 0, L"WaitForCompletion() failed"},
+        {long3, false, 1000, 0, L"Sorry! This recording is too long"},
+        {long3, false, unlimited, 1000, L"WriteFile() failed with error 27: Cannot write"},
     };
-    EXPECT_THAT((std::vector{le(4, 4), le(20, 2), le(22, 2), le(24, 4), le(28, 4), le(32, 2),
-                             le(34, 2), le(40, 4)}),
-                ElementsAre(48, 1, 2, 44100, 176400, 4, 16, 12));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& [buffers, failMidStream, frameLimit, fileLimit, message] : rows) {
+        source.storeFrameLimit = frameLimit;
+        rlimit limit{fileLimit ? fileLimit : saved.rlim_cur, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        bool loaded = Load(kMono16, buffers, failMidStream);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_FALSE(loaded);
+        EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(message)));
+        EXPECT_EQ(source.sampleCount, 0);
+        // What the store could not keep is removed.
+        EXPECT_TRUE(
+            failMidStream ||
+            (source.displayFile.path + source.wavFile.path + source.summary.Path()).empty());
+        messages.Clear();
+        source.Clear();
+    }
+    std::signal(SIGXFSZ, handler);
 }
 
-TEST_F(SourceDataTest, SilentAndEmptyRecordingsDrawFlat) {
+// Each column shows the loudest sample of its own share of the view, to the last;
+// silence draws flat and nothing draws nothing.
+TEST_F(SourceDataTest, PeakColumnsShowTheLoudestSampleOfTheirShare) {
+    ASSERT_TRUE(Load(kMono16, {Pcm16({0, 0, 0, 0, 100, 0, 0, -50})}));
+    source.zoom = 0.5;  // two samples a column, 100 the full height
+    EXPECT_THAT(Peaks(40, 200), ElementsAre(0, 0, 100, 50));
+    source.Clear();
     ASSERT_TRUE(Load(kMono16, {Bytes(200, 0)}));
     EXPECT_THAT(Peaks(10, 100), ::testing::Each(0));
     source.Clear();
@@ -119,62 +149,14 @@ TEST_F(SourceDataTest, SilentAndEmptyRecordingsDrawFlat) {
     EXPECT_FALSE(source.UpdatePlayback()) << "nothing to play ends at once";
 }
 
-// Whatever ends a decode early, the load ends with its message.
-TEST_F(SourceDataTest, FailedDecodesEndWithTheirMessage) {
-    const std::vector<Bytes> buffers(3, Bytes(800, 1));  // 1200 frames
-    const auto unlimited = source.storeFrameLimit;
-    struct Row {
-        std::vector<Bytes> buffers;
-        bool failMidStream;
-        std::int64_t frameLimit;
-        rlim_t fileLimit;  // a small one stands in for a full disk
-        const wchar_t* message;
-    };
-    const Row rows[] = {
-        {{}, true, unlimited, 0, L"WaitForCompletion() failed"},
-        {buffers, false, 1000, 0, L"Sorry! This recording is too long"},
-        {buffers, false, unlimited, 1000, L"WriteFile() failed with error 27: Cannot write"},
-    };
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    for (const auto& row : rows) {
-        source.storeFrameLimit = row.frameLimit;
-        rlimit limit = saved;
-        limit.rlim_cur = row.fileLimit ? row.fileLimit : saved.rlim_cur;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        bool loaded = Load(kMono16, row.buffers, row.failMidStream);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        EXPECT_FALSE(loaded);
-        EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(row.message)));
-        EXPECT_EQ(source.sampleCount, 0);
-        // What the store could not keep is removed.
-        EXPECT_TRUE(
-            row.failMidStream ||
-            (source.displayFile.path + source.wavFile.path + source.summary.Path()).empty());
-        messages.Clear();
-        source.Clear();
-    }
-    std::signal(SIGXFSZ, handler);
-}
-
-// Each column shows the loudest sample of its own share of the view, to the last.
-TEST_F(SourceDataTest, PeakColumnsShowTheLoudestSampleOfTheirShare) {
-    ASSERT_TRUE(Load(kMono16, {Pcm16({0, 0, 0, 0, 100, 0, 0, -50})}));
-    source.zoom = 0.5;  // two samples a column, 100 the full height
-    EXPECT_THAT(Peaks(40, 200), ElementsAre(0, 0, 100, 50));
-}
-
 TEST_F(SourceDataTest, SummarisedPeaksEqualReadingEverySample) {
     std::mt19937 random(7);
     std::vector<Bytes> buffers;
     for (int b = 0; b < 40; ++b) {
         std::vector<int> samples(static_cast<std::size_t>(997 + b * 131));  // ragged buffers
         // Quiet stretches with rare loud samples make block edges matter.
-        for (int& v : samples) {
-            bool loud = random() % 97 == 0;
-            v = static_cast<std::int16_t>(random()) / (loud ? 1 : 64);
-        }
+        for (int& v : samples)
+            v = static_cast<std::int16_t>(random() >> 7) / (random() % 97 ? 64 : 1);
         buffers.push_back(Pcm16(samples));
     }
     ASSERT_TRUE(Load(kMono16, buffers));
@@ -214,11 +196,8 @@ TEST_F(SourceDataTest, CursorSelectionAndScrollStayInTheFile) {
     EXPECT_EQ(source.SetCursor(10000), 499);
     EXPECT_EQ(source.cursorSample, 999);
     EXPECT_EQ(source.SetCursor(-7), 0);
-    struct Row {
-        int x1, x2, start, end;
-    };
     for (auto [x1, x2, start, end] :
-         {Row{-10, 40, 0, 80}, {10, 10, -1, -1}, {400, 9000, 800, 999}}) {
+         {std::array{-10, 40, 0, 80}, {10, 10, -1, -1}, {400, 9000, 800, 999}}) {
         source.SetSelection(x1, x2);
         EXPECT_EQ(std::pair(source.selectionStart, source.selectionEnd), std::pair(start, end))
             << x1;
@@ -231,19 +210,7 @@ TEST_F(SourceDataTest, CursorSelectionAndScrollStayInTheFile) {
     EXPECT_EQ(source.scrollSample, 0);
 }
 
-TEST_F(SourceDataTest, ClearLeavesNoTemporaryFile) {
-    ASSERT_TRUE(Load(kMono16, {Bytes(20, 1)}));
-    const std::string paths[] = {source.displayFile.path, source.wavFile.path,
-                                 source.summary.Path()};
-    auto kept = [&] {
-        return std::ranges::count_if(paths, [](auto& p) { return std::filesystem::exists(p); });
-    };
-    ASSERT_EQ(kept(), 3);
-    source.Clear();
-    EXPECT_EQ(kept(), 0);
-}
-
-TEST(TempStore, AMissingFolderIsReported) {
+TEST(TempStore, AMissingFolderIsReportedRecreatingKeepsTheNameAnOverLongFileGetsNoHeader) {
     MessageRecorder messages;
     std::string saved = TempFolder();
     setenv("TMPDIR", "/nonexistent/sayalike", 1);
@@ -251,10 +218,6 @@ TEST(TempStore, AMissingFolderIsReported) {
     EXPECT_FALSE(CreateTempFiles(data));
     setenv("TMPDIR", saved.c_str(), 1);
     EXPECT_THAT(messages.Texts(), ElementsAre(StartsWith(L"CreateTempFile() failed with error 2")));
-}
-
-TEST(TempStore, RecreatingKeepsTheNameAndAFileTooLongForItsHeaderGetsNone) {
-    SourceData data;
     ASSERT_TRUE(CreateTempFiles(data));
     std::string name = data.displayFile.path;
     ASSERT_TRUE(CreateTempFile(data.displayFile));
@@ -275,10 +238,10 @@ TEST(ErrorReport, LabelCodeAndTextPerThreadCutWhenOverLong) {
     std::uint32_t seen = 1;
     std::thread([&] { seen = GetLastError(); }).join();
     EXPECT_EQ(seen, 0u) << "each thread has its own last error";
-    auto shown = messages.Texts();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0], L"CreateFile() failed with error 5: Access is denied.");
-    EXPECT_EQ(shown[1].size(), 1023u) << "an over-long report is cut, not dropped";
+    // An over-long report is cut, not dropped.
+    EXPECT_THAT(messages.Texts(),
+                ElementsAre(L"CreateFile() failed with error 5: Access is denied.",
+                            ::testing::SizeIs(1023)));
 }
 
 }  // namespace

@@ -25,11 +25,9 @@ const media::WaveFormat kMono16{1, 1, 16000, 32000, 2, 16};
 // Alternating +-amplitude, 16-bit mono.
 Bytes Square(int amplitude, int frames) {
     Bytes bytes;
-    for (int i = 0; i < frames; ++i) {
-        auto v = static_cast<std::uint16_t>(i % 2 ? amplitude : -amplitude);
-        bytes.insert(bytes.end(),
-                     {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
-    }
+    for (int i = 0; i < frames; ++i)
+        for (int shift : {0, 8})
+            bytes.push_back(static_cast<std::uint8_t>((i % 2 ? amplitude : -amplitude) >> shift));
     return bytes;
 }
 
@@ -55,9 +53,7 @@ class CaptureTest : public ::testing::Test {
         input->m_CaptureState = CAPTURE_READY;
         ASSERT_EQ(input->StartCapturing(window), S_OK);
     }
-    void Feed(const Bytes& buffer) {
-        input->AddSamples(buffer.data(), static_cast<long>(buffer.size()), 0);
-    }
+    void Feed(const Bytes& b) { input->AddSamples(b.data(), static_cast<long>(b.size()), 0); }
 
     std::shared_ptr<media::scripted::ScriptedMedia> media;
     MessageRecorder messages;
@@ -66,13 +62,7 @@ class CaptureTest : public ::testing::Test {
 
 // The mean level after the band split against the threshold of the sample width.
 TEST_F(CaptureTest, QuietBuffersAreThoseBelowTheThreshold) {
-    struct Row {
-        media::WaveFormat format;
-        Bytes buffer;
-        bool quiet;
-        const char* what;
-    };
-    const Row rows[] = {
+    const std::tuple<media::WaveFormat, Bytes, bool, const char*> rows[] = {
         {kMono16, Square(0, 8000), true, "silence"},
         {kMono16, Square(58, 8000), true, "the loudest quiet level"},
         {kMono16, Square(59, 8000), false, "the softest voice"},
@@ -80,11 +70,10 @@ TEST_F(CaptureTest, QuietBuffersAreThoseBelowTheThreshold) {
         {kMono16, Square(30000, 4), false, "four frames do"},
         {{1, 1, 8000, 8000, 1, 8}, Bytes(4000, 0x80), false, "8-bit capture is never quiet"},
     };
-    for (const auto& row : rows) {
-        media->devices[0].format = row.format;
+    for (const auto& [format, b, quiet, what] : rows) {
+        media->devices[0].format = format;
         Start();
-        auto length = static_cast<long>(row.buffer.size());
-        EXPECT_EQ(input->IsQuietBuffer(row.buffer.data(), length), row.quiet) << row.what;
+        EXPECT_EQ(input->IsQuietBuffer(b.data(), static_cast<long>(b.size())), quiet) << what;
     }
 }
 
@@ -117,7 +106,8 @@ TEST_F(CaptureTest, RecordingStartsWithTheVoiceAndEndsAtTheSecondQuietBuffer) {
     EXPECT_TRUE(std::equal(loud.begin(), loud.end(), bytes.begin() + 44));
 }
 
-TEST_F(CaptureTest, SilenceKeepsWaitingAndStopsWithAnEmptyTake) {
+// Silence keeps the recording waiting; its take is empty and still plays.
+TEST_F(CaptureTest, SilenceStopsWithAnEmptyTakeWhosePlaybackTakesOneEventPerCall) {
     Start();
     EXPECT_EQ(input->StartCapturing(nullptr), E_FAIL) << "already started";
     for (int i = 0; i < 5; ++i)
@@ -127,14 +117,6 @@ TEST_F(CaptureTest, SilenceKeepsWaitingAndStopsWithAnEmptyTake) {
     EXPECT_EQ(std::filesystem::file_size(input->wavFile.path), 44u);
     EXPECT_EQ(input->StopCapturing(), S_OK) << "a stopped graph only becomes ready again";
     EXPECT_EQ(input->m_CaptureState, CAPTURE_READY);
-    input->m_CaptureState = CAPTURE_BUSY;  // a stop under way
-    Feed(Square(3000, 8000));
-    EXPECT_EQ(input->m_CaptureState, CAPTURE_BUSY) << "late buffers are dropped";
-}
-
-TEST_F(CaptureTest, TakePlaybackTakesOneEventPerCallAndReportsABreak) {
-    Start();
-    ASSERT_EQ(input->StopCapturing(), S_OK);
     input->Play(true);
     auto take = WidenUtf8(input->wavFile.path);
     ASSERT_TRUE(media->LastPlayback(take).running);
@@ -151,18 +133,23 @@ TEST_F(CaptureTest, TakePlaybackTakesOneEventPerCallAndReportsABreak) {
         input->SetVolume(position);
         EXPECT_EQ(input->volume, volume) << position;
     }
+    input->m_CaptureState = CAPTURE_BUSY;  // a stop under way
+    Feed(Square(3000, 8000));
+    EXPECT_EQ(input->m_CaptureState, CAPTURE_BUSY) << "late buffers are dropped";
 }
 
-TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
+// Automatic gain where the device has it, else the level is kept.
+TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesRefusesIndicesPastTheEndAndSetsTheGain) {
     media->devices = {Device(L"Same", {{L"One"}, {L"Two"}}), Device(L"ignored"), Device(L"Same"),
-                      Device(L"Other")};
+                      Device(L"Agc", {{L"Agc", true}}),
+                      Device(L"Unreadable", {{L"Unreadable", false, false}})};
     media->devices[1].hasFriendlyName = false;
     MonikerList list;
     ASSERT_EQ(list.EnumFilters(), S_OK);
-    EXPECT_THAT(list.m_Names, ElementsAre(L"Same", L"Same", L"Other"));
+    EXPECT_THAT(list.m_Names, ElementsAre(L"Same", L"Same", L"Agc", L"Unreadable"));
     EXPECT_EQ(list.FindMoniker(L"Same"), 0) << "a duplicate name finds the first";
-    EXPECT_EQ(list.FindMoniker(L"Other"), 2);
-    EXPECT_EQ(list.SetMonikerIndex(3), E_INVALIDARG);
+    EXPECT_EQ(list.FindMoniker(L"Agc"), 2);
+    EXPECT_EQ(list.SetMonikerIndex(4), E_INVALIDARG);
     EXPECT_EQ(list.m_nCurrent, -1);
     ASSERT_EQ(list.SetMonikerIndex(0), S_OK);
     EXPECT_EQ(list.ActivateInputPin(2), E_INVALIDARG);
@@ -171,15 +158,8 @@ TEST_F(CaptureTest, DeviceListSkipsNamelessDevicesAndRefusesIndicesPastTheEnd) {
     ASSERT_EQ(list.ActivateInputPin(1), S_OK);
     EXPECT_FALSE(media->Mixer(0, 0).enabled);
     EXPECT_TRUE(media->Mixer(0, 1).enabled);
-}
-
-TEST_F(CaptureTest, AutomaticGainWhereTheDeviceHasItElseTheLevelIsKept) {
-    media->devices = {Device(L"Plain"), Device(L"Agc", {{L"Agc", true}}),
-                      Device(L"Unreadable", {{L"Unreadable", false, false}})};
-    MonikerList list;
-    ASSERT_EQ(list.EnumFilters(), S_OK);
     // A failed read-back must not mute the next pin.
-    for (auto [device, level] : {std::pair{0, 0.5}, {2, 0.5}, {1, media::AMF_AUTOMATICGAIN}}) {
+    for (auto [device, level] : {std::pair{1, 0.5}, {3, 0.5}, {2, media::AMF_AUTOMATICGAIN}}) {
         list.SetMonikerIndex(device);
         list.ActivateInputPin(0);
         list.ApplyAutomaticGain();
