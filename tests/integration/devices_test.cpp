@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "InputData.h"
 #include "LastError.h"
 #include "MessageRecorder.h"
@@ -74,16 +76,12 @@ TEST_F(DevicesTest, MixLevelIsTheSourceVolumeOnEveryChannel) {
         double level = -1;
         EXPECT_EQ(mixer->get_MixLevel(&level), S_OK);
         EXPECT_NEAR(level, row.percent / 100.0, 0.001);
-        std::string volume =
-            PulseEnvironment::Server()
-                ->Pactl("get-source-volume test_mic" + std::to_string(row.device + 1))
-                .value_or("");
-        std::size_t channels = 0;
-        for (auto at = volume.find(" " + std::to_string(row.percent) + "%");
-             at != std::string::npos;
-             at = volume.find(" " + std::to_string(row.percent) + "%", at + 1))
-            ++channels;
-        EXPECT_EQ(channels, row.device + 1) << volume;
+        auto mic = "get-source-volume test_mic" + std::to_string(row.device + 1);
+        std::string volume = PulseEnvironment::Server()->Pactl(mic).value_or("");
+        std::regex percent(" " + std::to_string(row.percent) + "%");
+        auto channels = std::distance(std::sregex_iterator(volume.begin(), volume.end(), percent),
+                                      std::sregex_iterator());
+        EXPECT_EQ(channels, static_cast<long>(row.device) + 1) << volume;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "GstBackend.h"
@@ -16,23 +17,15 @@ const char* const kVariables[] = {"PULSE_SERVER", "PULSE_CLIENTCONFIG"};
 std::unique_ptr<PulseServer> shared;
 std::unique_ptr<test_audio::ScratchFolder> inputs;
 
-// Runs a shell command; its standard output, or nullopt when it failed.
-std::optional<std::string> Run(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return std::nullopt;
-    std::string output;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, n);
-    return pclose(pipe) == 0 ? std::optional(output) : std::nullopt;
-}
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+// Runs a program; its standard output (with its errors when `errors`), or
+// nullopt when it failed.
+std::optional<std::string> Run(const std::vector<std::string>& command, bool errors = false) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::tmpfile(), std::fclose);
+    int fd = fileno(out.get());
+    bool ok = test_audio::Reap(test_audio::Spawn(command, fd, errors ? fd : -1)) == 0;
+    std::ifstream in("/proc/self/fd/" + std::to_string(fd));
+    std::string output(std::istreambuf_iterator<char>(in), {});
+    return ok ? std::optional(output) : std::nullopt;
 }
 
 // The value of the script's "NAME=value" line.
@@ -60,18 +53,22 @@ PulseClientEnv::~PulseClientEnv() {
 }
 
 PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
-    std::string command = Quoted(SAYALIKE_PULSE_SCRIPT) + " start " + Quoted(dir_.Path("")) +
-                          " --mics " + std::to_string(microphones.size()) + " --owner " +
-                          std::to_string(getpid());
-    for (std::size_t k = 0; k < microphones.size(); ++k) {
-        const PulseMicrophone& mic = microphones[k];
-        std::string number = " " + std::to_string(k + 1) + " ";
+    std::vector<std::string> command = {SAYALIKE_PULSE_SCRIPT,
+                                        "start",
+                                        dir_.Path(""),
+                                        "--mics",
+                                        std::to_string(microphones.size()),
+                                        "--owner",
+                                        std::to_string(getpid())};
+    int k = 0;
+    for (const PulseMicrophone& mic : microphones) {
+        std::string number = std::to_string(++k);
         if (!mic.description.empty())
-            command += " --mic-description" + number + Quoted(mic.description);
-        command += " --mic-format" + number + std::to_string(mic.rate) + " " +
-                   std::to_string(mic.channels);
+            command.insert(command.end(), {"--mic-description", number, mic.description});
+        command.insert(command.end(), {"--mic-format", number, std::to_string(mic.rate),
+                                       std::to_string(mic.channels)});
     }
-    std::string output = Run(command + " 2>&1 || true").value_or("");
+    std::string output = Run(command, true).value_or("");
     std::string server = ValueOf(output, "PULSE_SERVER");
     std::string config = ValueOf(output, "PULSE_CLIENTCONFIG");
     std::ifstream(dir_.Path("pid")) >> pid_;
@@ -85,7 +82,7 @@ PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
 
 PulseServer::~PulseServer() {
     env_.reset();
-    Run(Quoted(SAYALIKE_PULSE_SCRIPT) + " stop " + Quoted(dir_.Path("")) + " 2>&1");
+    Run({SAYALIKE_PULSE_SCRIPT, "stop", dir_.Path("")});
 }
 
 void PulseServer::Hang() {
@@ -99,7 +96,10 @@ void PulseServer::Resume() {
 }
 
 std::optional<std::string> PulseServer::Pactl(const std::string& arguments) const {
-    return Run("pactl " + arguments + " 2>/dev/null");
+    std::istringstream words(arguments);
+    std::vector<std::string> command = {"pactl"};
+    command.insert(command.end(), std::istream_iterator<std::string>(words), {});
+    return Run(command);
 }
 
 std::string PulseServer::Index(const std::string& kind, const std::string& text) const {

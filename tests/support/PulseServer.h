@@ -33,12 +33,6 @@ class PulseClientEnv {
     std::optional<std::string> previous_[2];
 };
 
-// While it lives, clients find no server.
-class NoPulseServer : public PulseClientEnv {
-  public:
-    NoPulseServer() : PulseClientEnv("unix:/nonexistent/pulse/native", "/dev/null") {}
-};
-
 class PulseServer {
   public:
     explicit PulseServer(int microphones)

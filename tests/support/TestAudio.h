@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,15 +31,15 @@
 
 namespace test_audio {
 
-// Starts a program (no shell), its standard output going to `output`, else
-// nowhere; its process id, or -1.
-inline pid_t Spawn(const std::vector<std::string>& command, int output = -1) {
+// Starts a program (no shell), its standard output going to `output` and its
+// errors to `errors`, else nowhere; its process id, or -1.
+inline pid_t Spawn(const std::vector<std::string>& command, int output = -1, int errors = -1) {
     pid_t child = ::fork();
     if (child != 0)
         return child;
     int null = ::open("/dev/null", O_RDWR);
     ::dup2(output >= 0 ? output : null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
+    ::dup2(errors >= 0 ? errors : null, STDERR_FILENO);
     ::dup2(null, STDIN_FILENO);
     std::vector<char*> argv;
     for (const auto& argument : command)
@@ -79,7 +80,6 @@ class ScratchFolder {
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-    bool Ok() const { return !path_.empty(); }
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
   private:
@@ -112,9 +112,8 @@ struct Wav {
 inline std::optional<Wav> ReadWav(const std::string& path) {
     std::vector<std::uint8_t> bytes = ReadBytes(path);
     auto le = [&](std::size_t at, int size) {
-        std::uint32_t value = 0;
-        for (int k = size - 1; k >= 0; --k)
-            value = value << 8 | bytes[at + static_cast<std::size_t>(k)];
+        std::uint32_t value = 0;  // little-endian, as the host
+        std::memcpy(&value, &bytes[at], static_cast<std::size_t>(size));
         return value;
     };
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
@@ -171,18 +170,17 @@ inline Match BestMatch(const std::vector<float>& source, const std::vector<float
     if (at + length > recording.size() || length == 0 || length > source.size())
         return best;
     hi = std::min(hi < 0 ? LONG_MAX : hi, static_cast<long>(source.size() - length));
-    double pieceEnergy = 0;
-    for (std::size_t k = 0; k < length; ++k)
-        pieceEnergy += static_cast<double>(recording[at + k]) * recording[at + k];
+    const float* piece = recording.data() + at;
+    auto dot = [length](const float* a, const float* b) {
+        return std::inner_product(a, a + length, b, 0.0);
+    };
+    double pieceEnergy = dot(piece, piece);
     for (long offset = std::max(lo, 0L); offset <= hi; ++offset) {
         const float* candidate = source.data() + offset;
-        double dot = 0;
-        double energy = 0;
-        for (std::size_t k = 0; k < length; ++k) {
-            dot += static_cast<double>(recording[at + k]) * candidate[k];
-            energy += static_cast<double>(candidate[k]) * candidate[k];
-        }
-        double score = energy > 0 && pieceEnergy > 0 ? dot / std::sqrt(energy * pieceEnergy) : 0;
+        double energy = dot(candidate, candidate);
+        double score = energy > 0 && pieceEnergy > 0
+                           ? dot(piece, candidate) / std::sqrt(energy * pieceEnergy)
+                           : 0;
         if (score > best.score)
             best = {offset, score};
     }
