@@ -92,7 +92,9 @@ class Playback {
     std::shared_ptr<StreamClock> clock_;
     OutputControl output_;
     GstClockTime duration_;
-    GstClockTime stop_;  // of the span being played
+    // Of the span being played; a stop that could not wait for a rebuild sets
+    // it beside the rebuild.
+    std::atomic<GstClockTime> stop_;
 
     std::timed_mutex control_;
     // Counts the stops asked for; a rebuild that sees it change gives up.
