@@ -45,7 +45,7 @@ struct Pin : IPin, IAMAudioInputMixer {
     PinDirection direction;
     std::optional<WaveFormat> format;  // what an output pin delivers
     std::weak_ptr<Pin> peer;
-    ScriptedPinSpec line;
+    ScriptedPin line;
     std::shared_ptr<MixerRecord> record = std::make_shared<MixerRecord>();
 };
 
@@ -78,7 +78,7 @@ struct Filter : IBaseFilter, IMediaFilter, ISampleGrabber {
     }
     std::vector<std::shared_ptr<Pin>> pins;
     ISampleGrabberCB* callback = nullptr;
-    std::optional<ScriptedFileSpec> file;
+    std::optional<ScriptedFile> file;
 };
 
 // The end of a playback chain: its volume is the graph's, its clock the script's.
@@ -114,26 +114,26 @@ struct Devices : ICreateDevEnum, IEnumMoniker, IMoniker, IPropertyBag {
         return Give(bag, std::make_shared<Devices>(media_, index_));
     }
     HRESULT Read(const wchar_t* property, std::wstring* value) override {
-        bool named = Spec().hasFriendlyName && std::wstring(property) == L"FriendlyName";
-        return named ? Give(value, Spec().friendlyName) : E_FAIL;
+        bool named = Scripted().hasFriendlyName && std::wstring(property) == L"FriendlyName";
+        return named ? Give(value, Scripted().friendlyName) : E_FAIL;
     }
     HRESULT BindToObject(std::shared_ptr<IBaseFilter>* filter) override {
-        const auto& spec = Spec();
-        if (FAILED(spec.bindObjectResult))
-            return Fail(spec.bindObjectResult);
+        const auto& device = Scripted();
+        if (FAILED(device.bindObjectResult))
+            return Fail(device.bindObjectResult);
         auto capture = std::make_shared<Filter>();
-        for (int i = 0; const auto& line : spec.inputPins) {
+        for (int i = 0; const auto& line : device.inputPins) {
             auto& pin = capture->pins.emplace_back(std::make_shared<Pin>(line.name));
             pin->line = line;
             auto& kept = media_->mixers[{index_, i++}];
             pin->record = kept ? kept : (kept = pin->record);
         }
         capture->pins.push_back(
-            std::make_shared<Pin>(L"Capture", PinDirection::Output, spec.format));
+            std::make_shared<Pin>(L"Capture", PinDirection::Output, device.format));
         return Give(filter, capture);
     }
 
-    const ScriptedDeviceSpec& Spec() const {
+    const ScriptedDevice& Scripted() const {
         return media_->devices.at(static_cast<std::size_t>(index_));
     }
     std::shared_ptr<ScriptedMedia> media_;

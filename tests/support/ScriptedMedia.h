@@ -16,22 +16,22 @@ namespace media::scripted {
 
 struct Graph;
 
-struct ScriptedPinSpec {
+struct ScriptedPin {
     std::wstring name;
     bool supportsAutomaticGain = false;
     bool levelReadable = true;
 };
 
-struct ScriptedDeviceSpec {
+struct ScriptedDevice {
     std::wstring friendlyName;
     bool hasFriendlyName = true;
     HRESULT bindObjectResult = S_OK;
-    std::vector<ScriptedPinSpec> inputPins{{L"Capture"}};
+    std::vector<ScriptedPin> inputPins{{L"Capture"}};
     WaveFormat format{1, 1, 44100, 88200, 2, 16};
 };
 
 // A file the source filter can open: its format and the buffers a decode delivers.
-struct ScriptedFileSpec {
+struct ScriptedFile {
     WaveFormat format{1, 1, 8000, 16000, 2, 16};
     std::vector<std::vector<std::uint8_t>> buffers;
     std::int64_t duration = 0;   // 100-ns units; 0 = unknown
@@ -47,11 +47,11 @@ struct MixerRecord {
 class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<ScriptedMedia> {
   public:
     // ---- script ----
-    std::vector<ScriptedDeviceSpec> devices;
+    std::vector<ScriptedDevice> devices;
     HRESULT classEnumeratorResult = S_OK;
     HRESULT connectResult = S_OK;
     HRESULT runResult = S_OK;
-    std::map<std::wstring, ScriptedFileSpec> files;
+    std::map<std::wstring, ScriptedFile> files;
     // Called before a decode delivers its first buffer.
     std::function<void()> beforeDelivery;
     // Playback: what RenderFile answers, the length of what it renders and the

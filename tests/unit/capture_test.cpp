@@ -12,8 +12,8 @@
 #include "MonikerList.h"
 #include "ScriptedMedia.h"
 
-using media::scripted::ScriptedDeviceSpec;
-using media::scripted::ScriptedPinSpec;
+using media::scripted::ScriptedDevice;
+using media::scripted::ScriptedPin;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 using Bytes = std::vector<std::uint8_t>;
@@ -31,7 +31,7 @@ Bytes Square(int amplitude, int frames) {
     return bytes;
 }
 
-ScriptedDeviceSpec Device(std::wstring name, std::vector<ScriptedPinSpec> pins = {{L"Capture"}}) {
+ScriptedDevice Device(std::wstring name, std::vector<ScriptedPin> pins = {{L"Capture"}}) {
     return {.friendlyName = std::move(name), .inputPins = std::move(pins), .format = kMono16};
 }
 

@@ -151,8 +151,7 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         EXPECT_EQ(presenter->Input().m_MonikerList.m_nCurrent, 0);
     };
     // The file's progress, its place in the recent list and the hidden progress window.
-    auto load = [&](const char* name, const media::scripted::ScriptedFileSpec* script,
-                    int progress) {
+    auto load = [&](const char* name, const media::scripted::ScriptedFile* script, int progress) {
         return [=, this] {
             std::wstring path = MakeFile(name);
             if (script)
@@ -164,7 +163,7 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
     };
     // The second buffer of `half` starts half-way; `endless` has no duration, so its
     // progress steps a buffer at a time and wraps after 100.
-    const media::scripted::ScriptedFileSpec half{
+    const media::scripted::ScriptedFile half{
         .buffers = {Pcm16({0, 1000, -2000}), Pcm16({300, -32768, 5})}, .duration = 7500},
         endless{.buffers = std::vector(103, Pcm16({1}))},
         surround{.format = {1, 6, 48000, 576000, 12, 16}, .buffers = {}};
