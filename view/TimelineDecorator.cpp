@@ -7,7 +7,7 @@
 
 namespace {
 const QColor kStripColour(10, 110, 120);
-const QColor kFrame(0, 0, 0);
+const QColor kStripFrame(0, 0, 0);
 const QColor kInk(0, 0, 0);
 // Ticks hang from the row below the top frame.
 constexpr int kTickTop = 1;
@@ -51,7 +51,7 @@ void TimelineDecorator::BuildStrip() {
     strip_.fill(kStripColour);
     QPainter painter(&strip_);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    QPen frame(kFrame, 1);
+    QPen frame(kStripFrame, 1);
     frame.setCosmetic(true);
     painter.setPen(frame);
     painter.drawRect(0, 0, width_ - 1, stripHeight_ - 1);
