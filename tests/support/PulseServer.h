@@ -3,7 +3,8 @@
 // `pulse-server` script next to this file (which describes what it offers:
 // the default sink test_sink, microphones test_mic1..N fed through the sinks
 // mic_feedK) and stopped when the object goes. While it lives, PULSE_SERVER and
-// PULSE_CLIENTCONFIG point libpulse, GStreamer and pactl at it.
+// PULSE_CLIENTCONFIG point libpulse, GStreamer and pactl at it, and then at
+// whichever server they named before.
 // Make, hang and drop it on the test's main thread.
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -19,18 +20,6 @@ struct PulseMicrophone {
     std::string description;  // empty: "Test Microphone K"
     int rate = 16000;
     int channels = 1;
-};
-
-// Points libpulse's clients at `server` while it lives.
-class PulseClientEnv {
-  public:
-    PulseClientEnv(const std::string& server, const std::string& config);
-    ~PulseClientEnv();
-    PulseClientEnv(const PulseClientEnv&) = delete;
-    PulseClientEnv& operator=(const PulseClientEnv&) = delete;
-
-  private:
-    std::optional<std::string> previous_[2];
 };
 
 class PulseServer {
@@ -61,7 +50,7 @@ class PulseServer {
     test_audio::ScratchFolder dir_{"pulse"};
     std::string error_;
     pid_t pid_ = 0;
-    std::unique_ptr<PulseClientEnv> env_;
+    std::optional<std::string> previous_[2];  // PULSE_SERVER, PULSE_CLIENTCONFIG
 };
 
 // One server for a whole test program (starting one takes seconds), with the
