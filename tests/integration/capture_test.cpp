@@ -4,7 +4,6 @@
 // plays back on the output; a switched device records in its own format, and
 // its loss or a move of the recording ends the recording with an error.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>

@@ -4,10 +4,6 @@
 // leftover temporary file. A load ends with the playback graph on the stored
 // WAV file, so every width is also rendered to a private PulseAudio server.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <memory>
 
 #include "GstBackend.h"
 #include "GstFilter.h"

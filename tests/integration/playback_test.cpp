@@ -5,17 +5,6 @@
 // server that goes away ends the playback with an error. The figures of how
 // closely all this keeps time are bench/playback_bench's.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-
-#include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <functional>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "GstBackend.h"
 #include "LastError.h"

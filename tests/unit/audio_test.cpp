@@ -1,7 +1,6 @@
 // The narrator's audio object over the scripted backend (display values, the WAV
 // copy, peak columns, the pixel mapping), its temporary store and the error report.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 

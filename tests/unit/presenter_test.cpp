@@ -2,7 +2,6 @@
 // start-up and close, loading a narrator file, and what every event does in
 // every state.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QTemporaryDir>
