@@ -42,7 +42,8 @@ std::vector<std::string> Sox(std::vector<std::string> options) {
          {"lame", "--quiet", "@speech.wav", "@mono.mp3"},
          {"lame", "--quiet", "@stereo.wav", "@stereo.mp3"},
          {"lame", "--quiet", "@speech16k.wav", "@mono16k.mp3"},
-         {"sh", "-c", "cat \"$0\" \"$1\" >\"$2\"", "@mono.mp3", "@mono16k.mp3", "@joined.mp3"}}));
+         {"sh", "-c", "cat \"$0\" \"$1\" >\"$2\"", "@mono.mp3", "@mono16k.mp3", "@joined.mp3"}},
+        false));
 
 class DecodeTest : public ::testing::Test {
   protected:

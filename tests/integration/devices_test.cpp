@@ -16,8 +16,9 @@ using ::testing::HasSubstr;
 
 namespace {
 
-[[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(
-    new PulseEnvironment({{"Desk Microphone", 16000, 1}, {"Headset Microphone", 48000, 2}}));
+[[maybe_unused]] const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new PulseEnvironment(
+        {{"Desk Microphone", 16000, 1}, {"Headset Microphone", 48000, 2}}, {}, false));
 
 HRESULT ListDevices(std::vector<std::shared_ptr<IMoniker>>* devices) {
     std::shared_ptr<ICreateDevEnum> enumerator;

@@ -232,7 +232,7 @@ TEST(PlaybackWatchdog, StopWinsOverARebuildUnderWay) {
 TEST_F(PlaybackTest, ServerThatGoesAwayEndsThePlaybackWithAnError) {
     source.ReleaseGraph();
     {
-        PulseServer doomed(0);
+        PulseServer doomed(0, false);
         ASSERT_TRUE(doomed.Running()) << doomed.Error();
         SourceData other;
         ASSERT_TRUE(other.LoadFile(WidenUtf8(path).c_str()));

@@ -38,7 +38,7 @@ std::string ValueOf(const std::string& output, const std::string& name) {
 
 }  // namespace
 
-PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
+PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones, bool settled) {
     std::vector<std::string> command = {SAYALIKE_PULSE_SCRIPT,
                                         "start",
                                         dir_.Path(""),
@@ -46,6 +46,8 @@ PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
                                         std::to_string(microphones.size()),
                                         "--owner",
                                         std::to_string(getpid())};
+    if (!settled)
+        command.push_back("--unsettled");
     int k = 0;
     for (const PulseMicrophone& mic : microphones) {
         std::string number = std::to_string(++k);
@@ -103,7 +105,7 @@ std::string PulseServer::Index(const std::string& kind, const std::string& text)
 
 void PulseEnvironment::SetUp() {
     media::SetMediaFactory(CreateGstMediaFactory());
-    shared = std::make_unique<PulseServer>(microphones_);
+    shared = std::make_unique<PulseServer>(microphones_, settled_);
     ASSERT_TRUE(shared->Running()) << shared->Error();
     inputs = std::make_unique<test_audio::ScratchFolder>("inputs");
     make_.insert(make_.begin(), {"espeak-ng", "-w", "@speech.wav",

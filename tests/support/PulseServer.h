@@ -24,9 +24,12 @@ struct PulseMicrophone {
 
 class PulseServer {
   public:
-    explicit PulseServer(int microphones)
-        : PulseServer(std::vector<PulseMicrophone>(static_cast<std::size_t>(microphones))) {}
-    explicit PulseServer(const std::vector<PulseMicrophone>& microphones);
+    // `settled`: started only once its sinks play at low latency (seconds more),
+    // for tests that time what they hear.
+    explicit PulseServer(int microphones, bool settled = true)
+        : PulseServer(std::vector<PulseMicrophone>(static_cast<std::size_t>(microphones)),
+                      settled) {}
+    explicit PulseServer(const std::vector<PulseMicrophone>& microphones, bool settled = true);
     ~PulseServer();
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
@@ -63,8 +66,8 @@ class PulseServer {
 class PulseEnvironment : public ::testing::Environment {
   public:
     explicit PulseEnvironment(std::vector<PulseMicrophone> microphones,
-                              std::vector<std::vector<std::string>> make = {})
-        : microphones_(std::move(microphones)), make_(std::move(make)) {}
+                              std::vector<std::vector<std::string>> make = {}, bool settled = true)
+        : microphones_(std::move(microphones)), make_(std::move(make)), settled_(settled) {}
     void SetUp() override;
     void TearDown() override;
     // The running server; null before SetUp, after TearDown or when it did not start.
@@ -74,4 +77,5 @@ class PulseEnvironment : public ::testing::Environment {
   private:
     std::vector<PulseMicrophone> microphones_;
     std::vector<std::vector<std::string>> make_;
+    bool settled_;
 };

@@ -16,6 +16,15 @@ namespace media::scripted {
 
 struct Graph;
 
+// 16-bit samples as a file holds them, little-endian.
+inline std::vector<std::uint8_t> Pcm16(const std::vector<std::int16_t>& samples) {
+    std::vector<std::uint8_t> bytes;
+    for (std::int16_t s : samples)
+        bytes.insert(bytes.end(),
+                     {static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+    return bytes;
+}
+
 // An input pin of a capture device (a mixer line), and what its mixer was told.
 struct ScriptedPin {
     std::wstring name;

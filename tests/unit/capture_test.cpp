@@ -23,11 +23,10 @@ const media::WaveFormat kMono16{1, 1, 16000, 32000, 2, 16};
 
 // Alternating +-amplitude, 16-bit mono.
 Bytes Square(int amplitude, int frames) {
-    Bytes bytes;
+    std::vector<std::int16_t> samples;
     for (int i = 0; i < frames; ++i)
-        for (int shift : {0, 8})
-            bytes.push_back(static_cast<std::uint8_t>((i % 2 ? amplitude : -amplitude) >> shift));
-    return bytes;
+        samples.push_back(static_cast<std::int16_t>(i % 2 ? amplitude : -amplitude));
+    return media::scripted::Pcm16(samples);
 }
 
 ScriptedDevice Device(std::wstring name, std::vector<ScriptedPin> pins = {{L"Capture"}}) {
