@@ -34,32 +34,25 @@ namespace {
         {{"sox", "@speech.wav", "@feed.wav", "trim", "0", "2.6", "pad", "0.5"},
          {"sox", "@speech.wav", "-r", "16000", "@words16k.wav", "trim", "0", "2.6"}}));
 
-class NotifiedWindow final : public IWindow {
+// InputData as the program uses it, noting the length and time of every buffer;
+// it is also the window its notifications go to.
+class ObservedInput final : public InputData, public IWindow {
   public:
+    void AddSamples(const std::uint8_t* buffer, long length, double sampleTime) override {
+        std::unique_lock lock(mutex_);
+        buffers_.emplace_back(length, sampleTime);
+        lock.unlock();
+        InputData::AddSamples(buffer, length, sampleTime);
+    }
     void PostMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) override {
         notifications += message == WM_CAPTURE_NOTIFY;
     }
+    // The buffers since the last that were forgotten.
+    std::vector<std::pair<long, double>> Buffers(bool forget = false) {
+        std::lock_guard lock(mutex_);
+        return forget ? std::exchange(buffers_, {}) : buffers_;
+    }
     std::atomic<int> notifications{0};
-};
-
-// InputData as the program uses it, noting the length and time of every buffer.
-class ObservedInput final : public InputData {
-  public:
-    void AddSamples(const std::uint8_t* buffer, long length, double sampleTime) override {
-        {
-            std::lock_guard lock(mutex_);
-            buffers_.emplace_back(length, sampleTime);
-        }
-        InputData::AddSamples(buffer, length, sampleTime);
-    }
-    std::vector<std::pair<long, double>> Buffers() {
-        std::lock_guard lock(mutex_);
-        return buffers_;
-    }
-    void Forget() {
-        std::lock_guard lock(mutex_);
-        buffers_.clear();
-    }
 
   private:
     std::mutex mutex_;
@@ -96,15 +89,14 @@ class CaptureTest : public ::testing::Test {
     // Starts a recording, waits until the graph delivers (silence) and forgets
     // the buffers before.
     void StartRecording() {
-        input.Forget();
+        input.Buffers(true);
         events.clear();
-        ASSERT_EQ(input.StartCapturing(&window), S_OK) << NarrowUtf8(GetLastErrorText());
+        ASSERT_EQ(input.StartCapturing(&input), S_OK) << NarrowUtf8(GetLastErrorText());
         ASSERT_EQ(input.m_CaptureState, CAPTURE_ARMED);
         ASSERT_TRUE(Eventually([&] { return input.Buffers().size() >= 2; })) << "nothing heard";
     }
 
     MessageRecorder recorder;
-    NotifiedWindow window;
     ObservedInput input;
     std::vector<Event> events;
 };
@@ -129,7 +121,7 @@ TEST_F(CaptureTest, RecordingRunsFromTheSpeechToTheSecondQuietHalfSecondAndPlays
     EXPECT_TRUE(said.get());
     EXPECT_THAT(events, ::testing::ElementsAre(Event{media::EC_BUFFERING_DATA, 1},
                                                Event{media::EC_BUFFERING_DATA, 0}));
-    EXPECT_GE(window.notifications.load(), 2);
+    EXPECT_GE(input.notifications.load(), 2);
     EXPECT_EQ(input.m_CaptureState, CAPTURE_READY);
     ASSERT_EQ(input.StopCapturing(), S_OK);
     EXPECT_THAT(input.Buffers(), Each(Pair(16000, _)))
@@ -189,11 +181,11 @@ TEST_F(CaptureTest, DeviceMovedOrGoneEndsTheRecordingSayingWhich) {
     EXPECT_TRUE(wav && wav->channels == 2 && wav->rate == 44100);
 
     ASSERT_NO_FATAL_FAILURE(StartRecording());
-    int before = window.notifications;
+    int before = input.notifications;
     ASSERT_TRUE(server.Pactl("unload-module " + server.Index("modules", "source_name=test_mic2 ")));
     EXPECT_TRUE(AwaitEvent(media::EC_ERRORABORT, E_FAIL)) << "nothing said the device went";
     EXPECT_THAT(NarrowUtf8(GetLastErrorText()), HasSubstr("no longer available"));
-    EXPECT_GT(window.notifications.load(), before);
+    EXPECT_GT(input.notifications.load(), before);
     // Nothing recorded from whatever source the server moved the stream to.
     std::size_t delivered = input.Buffers().size();
     EXPECT_FALSE(Eventually([&] { return input.Buffers().size() > delivered; }, 1200ms));
