@@ -4,10 +4,6 @@
 // leftover temporary file. A load ends with the playback graph on the stored
 // WAV file, so every width is also rendered to a private PulseAudio server.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <memory>
 
 #include "GstBackend.h"
 #include "GstFilter.h"
@@ -46,7 +42,8 @@ std::vector<std::string> Sox(std::vector<std::string> options) {
          {"lame", "--quiet", "@speech.wav", "@mono.mp3"},
          {"lame", "--quiet", "@stereo.wav", "@stereo.mp3"},
          {"lame", "--quiet", "@speech16k.wav", "@mono16k.mp3"},
-         {"sh", "-c", "cat \"$0\" \"$1\" >\"$2\"", "@mono.mp3", "@mono16k.mp3", "@joined.mp3"}}));
+         {"sh", "-c", "cat \"$0\" \"$1\" >\"$2\"", "@mono.mp3", "@mono16k.mp3", "@joined.mp3"}},
+        false));
 
 class DecodeTest : public ::testing::Test {
   protected:

@@ -38,21 +38,7 @@ std::string ValueOf(const std::string& output, const std::string& name) {
 
 }  // namespace
 
-PulseClientEnv::PulseClientEnv(const std::string& server, const std::string& config) {
-    const std::string values[] = {server, config};
-    for (int k = 0; k < 2; ++k) {
-        if (const char* old = std::getenv(kVariables[k]))
-            previous_[k] = old;
-        setenv(kVariables[k], values[k].c_str(), 1);
-    }
-}
-
-PulseClientEnv::~PulseClientEnv() {
-    for (int k = 0; k < 2; ++k)
-        previous_[k] ? setenv(kVariables[k], previous_[k]->c_str(), 1) : unsetenv(kVariables[k]);
-}
-
-PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
+PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones, bool settled) {
     std::vector<std::string> command = {SAYALIKE_PULSE_SCRIPT,
                                         "start",
                                         dir_.Path(""),
@@ -60,6 +46,8 @@ PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
                                         std::to_string(microphones.size()),
                                         "--owner",
                                         std::to_string(getpid())};
+    if (!settled)
+        command.push_back("--unsettled");
     int k = 0;
     for (const PulseMicrophone& mic : microphones) {
         std::string number = std::to_string(++k);
@@ -69,19 +57,23 @@ PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones) {
                                        std::to_string(mic.channels)});
     }
     std::string output = Run(command, true).value_or("");
-    std::string server = ValueOf(output, "PULSE_SERVER");
-    std::string config = ValueOf(output, "PULSE_CLIENTCONFIG");
     std::ifstream(dir_.Path("pid")) >> pid_;
-    if (server.empty() || config.empty() || pid_ <= 0) {
+    if (ValueOf(output, kVariables[0]).empty() || ValueOf(output, kVariables[1]).empty() ||
+        pid_ <= 0) {
         error_ = "pulse-server did not start: " + output;
         pid_ = 0;
         return;
     }
-    env_ = std::make_unique<PulseClientEnv>(server, config);
+    for (int i = 0; i < 2; ++i) {
+        if (const char* old = std::getenv(kVariables[i]))
+            previous_[i] = old;
+        setenv(kVariables[i], ValueOf(output, kVariables[i]).c_str(), 1);
+    }
 }
 
 PulseServer::~PulseServer() {
-    env_.reset();
+    for (int k = 0; k < 2 && pid_ > 0; ++k)
+        previous_[k] ? setenv(kVariables[k], previous_[k]->c_str(), 1) : unsetenv(kVariables[k]);
     Run({SAYALIKE_PULSE_SCRIPT, "stop", dir_.Path("")});
 }
 
@@ -113,7 +105,7 @@ std::string PulseServer::Index(const std::string& kind, const std::string& text)
 
 void PulseEnvironment::SetUp() {
     media::SetMediaFactory(CreateGstMediaFactory());
-    shared = std::make_unique<PulseServer>(microphones_);
+    shared = std::make_unique<PulseServer>(microphones_, settled_);
     ASSERT_TRUE(shared->Running()) << shared->Error();
     inputs = std::make_unique<test_audio::ScratchFolder>("inputs");
     make_.insert(make_.begin(), {"espeak-ng", "-w", "@speech.wav",

@@ -3,7 +3,8 @@
 // `pulse-server` script next to this file (which describes what it offers:
 // the default sink test_sink, microphones test_mic1..N fed through the sinks
 // mic_feedK) and stopped when the object goes. While it lives, PULSE_SERVER and
-// PULSE_CLIENTCONFIG point libpulse, GStreamer and pactl at it.
+// PULSE_CLIENTCONFIG point libpulse, GStreamer and pactl at it, and then at
+// whichever server they named before.
 // Make, hang and drop it on the test's main thread.
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -21,23 +22,14 @@ struct PulseMicrophone {
     int channels = 1;
 };
 
-// Points libpulse's clients at `server` while it lives.
-class PulseClientEnv {
-  public:
-    PulseClientEnv(const std::string& server, const std::string& config);
-    ~PulseClientEnv();
-    PulseClientEnv(const PulseClientEnv&) = delete;
-    PulseClientEnv& operator=(const PulseClientEnv&) = delete;
-
-  private:
-    std::optional<std::string> previous_[2];
-};
-
 class PulseServer {
   public:
-    explicit PulseServer(int microphones)
-        : PulseServer(std::vector<PulseMicrophone>(static_cast<std::size_t>(microphones))) {}
-    explicit PulseServer(const std::vector<PulseMicrophone>& microphones);
+    // `settled`: started only once its sinks play at low latency (seconds more),
+    // for tests that time what they hear.
+    explicit PulseServer(int microphones, bool settled = true)
+        : PulseServer(std::vector<PulseMicrophone>(static_cast<std::size_t>(microphones)),
+                      settled) {}
+    explicit PulseServer(const std::vector<PulseMicrophone>& microphones, bool settled = true);
     ~PulseServer();
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
@@ -61,7 +53,7 @@ class PulseServer {
     test_audio::ScratchFolder dir_{"pulse"};
     std::string error_;
     pid_t pid_ = 0;
-    std::unique_ptr<PulseClientEnv> env_;
+    std::optional<std::string> previous_[2];  // PULSE_SERVER, PULSE_CLIENTCONFIG
 };
 
 // One server for a whole test program (starting one takes seconds), with the
@@ -74,8 +66,8 @@ class PulseServer {
 class PulseEnvironment : public ::testing::Environment {
   public:
     explicit PulseEnvironment(std::vector<PulseMicrophone> microphones,
-                              std::vector<std::vector<std::string>> make = {})
-        : microphones_(std::move(microphones)), make_(std::move(make)) {}
+                              std::vector<std::vector<std::string>> make = {}, bool settled = true)
+        : microphones_(std::move(microphones)), make_(std::move(make)), settled_(settled) {}
     void SetUp() override;
     void TearDown() override;
     // The running server; null before SetUp, after TearDown or when it did not start.
@@ -85,4 +77,5 @@ class PulseEnvironment : public ::testing::Environment {
   private:
     std::vector<PulseMicrophone> microphones_;
     std::vector<std::vector<std::string>> make_;
+    bool settled_;
 };

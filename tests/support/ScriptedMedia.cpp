@@ -22,8 +22,8 @@ HRESULT Give(T* out, const U& value, HRESULT hr = S_OK) {
     return hr;
 }
 
-// A capture device's input pins are its mixer lines; the record of what a line
-// was told outlives the device, kept by device and line.
+// A capture device's input pins are its mixer lines, told what the script's
+// line says and noting there what they were told.
 struct Pin : IPin, IAMAudioInputMixer {
     Pin(std::wstring pinName, PinDirection pinDirection = PinDirection::Input,
         std::optional<WaveFormat> delivered = {})
@@ -33,20 +33,21 @@ struct Pin : IPin, IAMAudioInputMixer {
     HRESULT ConnectedTo(std::shared_ptr<IPin>* other) override {
         return Give(other, peer.lock(), peer.expired() ? VFW_E_NOT_CONNECTED : S_OK);
     }
-    HRESULT put_Enable(bool enable) override { return Give(&record->enabled, enable); }
+    HRESULT put_Enable(bool enable) override { return Give(&Line().enabled, enable); }
     HRESULT put_MixLevel(double level) override {
-        bool refused = level == AMF_AUTOMATICGAIN && !line.supportsAutomaticGain;
-        return refused ? Fail(E_NOTIMPL) : Give(&record->level, level);
+        bool refused = level == AMF_AUTOMATICGAIN && !Line().supportsAutomaticGain;
+        return refused ? Fail(E_NOTIMPL) : Give(&Line().level, level);
     }
     HRESULT get_MixLevel(double* level) override {
-        return line.levelReadable ? Give(level, record->level) : Fail(E_FAIL);
+        return Line().levelReadable ? Give(level, Line().level) : Fail(E_FAIL);
     }
+    ScriptedPin& Line() { return media->devices.at(device).inputPins.at(line); }
     std::wstring name;
     PinDirection direction;
     std::optional<WaveFormat> format;  // what an output pin delivers
     std::weak_ptr<Pin> peer;
-    ScriptedPin line;
-    std::shared_ptr<MixerRecord> record = std::make_shared<MixerRecord>();
+    std::shared_ptr<ScriptedMedia> media;  // and the line's place there, for a mixer line
+    std::size_t device = 0, line = 0;
 };
 
 // Every filter may be given a clock and act as a sample grabber; a source
@@ -122,11 +123,10 @@ struct Devices : ICreateDevEnum, IEnumMoniker, IMoniker, IPropertyBag {
         if (FAILED(device.bindObjectResult))
             return Fail(device.bindObjectResult);
         auto capture = std::make_shared<Filter>();
-        for (int i = 0; const auto& line : device.inputPins) {
-            auto& pin = capture->pins.emplace_back(std::make_shared<Pin>(line.name));
-            pin->line = line;
-            auto& kept = media_->mixers[{index_, i++}];
-            pin->record = kept ? kept : (kept = pin->record);
+        for (std::size_t i = 0; i < device.inputPins.size(); ++i) {
+            auto& pin = capture->pins.emplace_back(std::make_shared<Pin>(device.inputPins[i].name));
+            std::tie(pin->media, pin->device, pin->line) =
+                std::tuple(media_, static_cast<std::size_t>(index_), i);
         }
         capture->pins.push_back(
             std::make_shared<Pin>(L"Capture", PinDirection::Output, device.format));
@@ -288,11 +288,6 @@ struct Graph : IGraphBuilder,
     std::deque<std::pair<long, std::intptr_t>> events_;
     std::tuple<HWND, std::uint32_t, std::intptr_t> notify_{nullptr, 0, 0};
 };
-
-MixerRecord ScriptedMedia::Mixer(int device, int pin) const {
-    auto it = mixers.find({device, pin});
-    return it == mixers.end() ? MixerRecord{} : *it->second;
-}
 
 std::vector<std::shared_ptr<Graph>> ScriptedMedia::Live(const std::wstring* file) const {
     std::lock_guard lock(mutex_);

@@ -16,10 +16,22 @@ namespace media::scripted {
 
 struct Graph;
 
+// 16-bit samples as a file holds them, little-endian.
+inline std::vector<std::uint8_t> Pcm16(const std::vector<std::int16_t>& samples) {
+    std::vector<std::uint8_t> bytes;
+    for (std::int16_t s : samples)
+        bytes.insert(bytes.end(),
+                     {static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+    return bytes;
+}
+
+// An input pin of a capture device (a mixer line), and what its mixer was told.
 struct ScriptedPin {
     std::wstring name;
     bool supportsAutomaticGain = false;
     bool levelReadable = true;
+    bool enabled = false;
+    double level = 0.5;
 };
 
 struct ScriptedDevice {
@@ -36,12 +48,6 @@ struct ScriptedFile {
     std::vector<std::vector<std::uint8_t>> buffers;
     std::int64_t duration = 0;   // 100-ns units; 0 = unknown
     bool failMidStream = false;  // an error event instead of the completion
-};
-
-// What an input pin's mixer was told.
-struct MixerRecord {
-    bool enabled = false;
-    double level = 0.5;
 };
 
 class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<ScriptedMedia> {
@@ -71,11 +77,10 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
     Playback LastPlayback(const std::wstring& file) const;
     // Queues an event on every live graph that rendered `file`.
     void NotifyRendered(const std::wstring& file, long code);
-    // Mixer of pin `pin` of device `device` (indices in `devices`).
-    MixerRecord Mixer(int device, int pin) const;
+    const ScriptedPin& Mixer(std::size_t device, std::size_t pin) const {
+        return devices.at(device).inputPins.at(pin);
+    }
     int LiveGraphs() const { return static_cast<int>(Live(nullptr).size()); }
-    // What each input pin's mixer was told, by device and pin.
-    std::map<std::pair<int, int>, std::shared_ptr<MixerRecord>> mixers;
 
     HRESULT CreateInstance(Clsid clsid, std::shared_ptr<IUnknown>* object) override;
 

@@ -67,11 +67,9 @@ inline bool RunTool(const std::vector<std::string>& command) {
 // A folder of its own under $TMPDIR (else /tmp), removed with everything in it.
 class ScratchFolder {
   public:
-    explicit ScratchFolder(const std::string& prefix) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            path_ = pattern;
+    explicit ScratchFolder(const std::string& prefix)
+        : path_(std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")) {
+        path_ = ::mkdtemp(path_.data()) ? path_ : "";
     }
     ~ScratchFolder() {
         std::error_code ignored;

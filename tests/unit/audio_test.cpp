@@ -1,7 +1,6 @@
 // The narrator's audio object over the scripted backend (display values, the WAV
 // copy, peak columns, the pixel mapping), its temporary store and the error report.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include "SourceData.h"
 #include "TempFile.h"
 
+using media::scripted::Pcm16;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 using Bytes = std::vector<std::uint8_t>;
@@ -27,14 +27,6 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 const media::WaveFormat kMono16{1, 1, 8000, 16000, 2, 16};
-
-Bytes Pcm16(std::vector<int> samples) {
-    Bytes bytes;
-    for (int s : samples)
-        for (int shift : {0, 8})
-            bytes.push_back(static_cast<std::uint8_t>(s >> shift));
-    return bytes;
-}
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,7 +59,7 @@ class SourceDataTest : public ::testing::Test {
 // The header is read back field by field, little-endian.
 TEST_F(SourceDataTest,
        DisplayValuesAreTheTop16BitsOfTheChannelMeanAndTheWavKeepsTheBytesTillCleared) {
-    const std::tuple<media::WaveFormat, Bytes, std::vector<int>> rows[] = {
+    const std::tuple<media::WaveFormat, Bytes, std::vector<std::int16_t>> rows[] = {
         {{1, 1, 8000, 8000, 1, 8}, {0x80, 0xFF, 0x00, 0x81}, {0, 32512, -32768, 256}},
         {{1, 1, 8000, 24000, 3, 24}, {0x11, 0x34, 0x12, 0xFF, 0xFF, 0xFF}, {0x1234, -1}},
         {{1, 1, 8000, 32000, 4, 32}, {0x01, 0x02, 0x00, 0x80}, {-32768}},
@@ -153,10 +145,11 @@ TEST_F(SourceDataTest, SummarisedPeaksEqualReadingEverySample) {
     std::mt19937 random(7);
     std::vector<Bytes> buffers;
     for (int b = 0; b < 40; ++b) {
-        std::vector<int> samples(static_cast<std::size_t>(997 + b * 131));  // ragged buffers
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(997 + b * 131));  // ragged
         // Quiet stretches with rare loud samples make block edges matter.
-        for (int& v : samples)
-            v = static_cast<std::int16_t>(random() >> 7) / (random() % 97 ? 64 : 1);
+        for (std::int16_t& v : samples)
+            v = static_cast<std::int16_t>(static_cast<std::int16_t>(random() >> 7) /
+                                          (random() % 97 ? 64 : 1));
         buffers.push_back(Pcm16(samples));
     }
     ASSERT_TRUE(Load(kMono16, buffers));

@@ -2,7 +2,6 @@
 // start-up and close, loading a narrator file, and what every event does in
 // every state.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -15,6 +14,7 @@
 #include "MessageRecorder.h"
 #include "ScriptedMedia.h"
 
+using media::scripted::Pcm16;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Matcher;
@@ -47,12 +47,6 @@ const Look kNoSource{
         L"Listen carefully how you and the narrator say the same phrase, check for "
         L"pronunciation mistakes, compare both variants accurately.",
         "listen loop looping "};
-
-// 16-bit samples in the machine's (little-endian) order.
-std::vector<std::uint8_t> Pcm16(std::vector<std::int16_t> samples) {
-    auto* bytes = reinterpret_cast<const std::uint8_t*>(samples.data());
-    return {bytes, bytes + 2 * samples.size()};
-}
 
 class PresenterTest : public ::testing::Test {
   protected:
