@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
+#include <QRegion>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -359,7 +360,16 @@ void View::OnPaint() {
         return;
     QPainter painter(mainWindow_.get());
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.fillRect(mainWindow_->rect(), kBackground);
+    // The background only where the waveform and its time axis leave it showing:
+    // their pictures cover the rest, and filling under them first would double
+    // the cost of every tick of the playing cursor.
+    QRegion background(mainWindow_->rect());
+    if (created_) {
+        background -= waveComponent_->PictureArea();
+        background -= timelineComponent_->StripArea();
+    }
+    for (const QRect& part : background)
+        painter.fillRect(part, kBackground);
     if (topComponent_)
         topComponent_->Draw(painter);
 }
@@ -404,8 +414,18 @@ bool View::AskOpenFileName(wchar_t* fileName, wchar_t* initialDir, const wchar_t
 }
 
 void View::Redraw() {
-    if (mainWindow_)
+    if (!mainWindow_)
+        return;
+    if (!created_) {
         mainWindow_->update();
+        return;
+    }
+    // A redraw shows a new waveform, time axis, cursor, selection or lamp; the
+    // rest of the window repaints itself when it changes. Repainting the whole
+    // window with its controls on every tick of the playing cursor would cost
+    // many times what the waveform does.
+    mainWindow_->update(timelineComponent_->Area());
+    mainWindow_->update(topComponent_->LampArea());
 }
 
 void View::ResetWaveform(bool redraw) {

@@ -3,9 +3,12 @@
 // cursor and a translucent selection band. The field, frame, centre line and
 // strokes are rendered once into a cached image, so moving the cursor or the
 // selection costs one image copy per paint; new columns always come with Reset,
-// which drops the cache. UI thread only.
+// which marks the picture stale. The image itself is kept and drawn over again,
+// so a new picture of the same size allocates nothing. UI thread only.
 #include <QImage>
+#include <QRect>
 #include <memory>
+#include <vector>
 
 #include "IVisualComponent.h"
 
@@ -31,12 +34,17 @@ class VisualComponent : public IVisualComponent {
     int SelectionLast() const { return selectionLast_; }
     void SetSelection(int first, int last);
 
+    // Where Draw puts the cached picture, which it covers opaquely; built first
+    // if it is stale. Empty while there is no picture.
+    QRect PictureArea();
+
     // Column drawn at a client point, -1 outside the rectangle. A point on the
     // frame (edges are included) gives the nearest column inside it.
     int HitTest(int x, int y) const;
 
   private:
     void BuildBackBuffer();
+    void MeasureRuns();
 
     int left_;
     int top_;
@@ -49,5 +57,10 @@ class VisualComponent : public IVisualComponent {
     int cursorColumn_ = -1;
     int selectionFirst_ = -1;
     int selectionLast_ = -1;
-    QImage backBuffer_;  // null while no picture is cached
+    QImage backBuffer_;
+    bool pictureCached_ = false;
+    // Per shown column: the first row of its run and the rows below it. Kept, so
+    // that a new picture of the same width allocates nothing.
+    std::vector<int> runTop_;
+    std::vector<int> runLength_;
 };
