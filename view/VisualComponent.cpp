@@ -1,6 +1,8 @@
 #include "VisualComponent.h"
 
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
 #include <algorithm>
 
 namespace {
@@ -10,6 +12,9 @@ const QColor kCentreLine(0, 255, 0);
 const QColor kStroke(0, 0, 255);
 const QColor kCursor(255, 0, 0);
 const QColor kSelectionBand(0, 0, 0, 128);
+// Pixels of a band: some 128 KB, and half of what Qt copies on the painting
+// thread before it shares the work out.
+constexpr int kBandPixels = 32768;
 
 // A pixel of row y, in the stroke colour if the run from top over length more
 // rows reaches it.
@@ -21,8 +26,11 @@ inline QRgb OverRun(QRgb pixel, int y, int top, int length, QRgb stroke) {
 // row, the base colour elsewhere. The row is not aliased with the runs, and the
 // blocks of eight become vector instructions, which the compiler gives up on once
 // the loop is inlined: it is most of a picture's cost.
-[[gnu::noinline]] void PaintRuns(QRgb* __restrict row, const int* tops, const int* lengths,
-                                 int count, int y, QRgb stroke, QRgb base) {
+[[gnu::noinline, gnu::target_clones("avx2", "default")]] void PaintRuns(QRgb* __restrict row,
+                                                                        const int* tops,
+                                                                        const int* lengths,
+                                                                        int count, int y,
+                                                                        QRgb stroke, QRgb base) {
     int i = 0;
     for (; i + 8 <= count; i += 8) {
         for (int k = 0; k < 8; ++k)
@@ -83,14 +91,18 @@ int VisualComponent::HitTest(int x, int y) const {
 // next column's top (mid - q) climbs this column up to the row below that top
 // and steps over at the top.
 void VisualComponent::MeasureRuns() {
+    if (width_ <= 0 || height_ <= 0)
+        return;
+    pictureWidth_ = width_;
+    pictureHeight_ = height_;
     const int mid = height_ >> 1;
-    // Column i is drawn at x = i + 1; those beyond the image are cut off.
+    // Column i is drawn at x = i + 1; those beyond the picture are cut off.
     const int shown = columns_ ? std::max(0, std::min(columnCount_, width_ - 1)) : 0;
     runTop_.resize(static_cast<std::size_t>(shown));
     runLength_.resize(static_cast<std::size_t>(shown));
     for (int i = 0; i < shown; ++i) {
         // Half-heights are never below zero; a taller one reaches past the frame,
-        // where the image cuts it.
+        // where the picture cuts it.
         const int p = std::max<int>(columns_[i], 0);
         int top = mid - p;
         if (i + 1 < columnCount_) {
@@ -101,55 +113,66 @@ void VisualComponent::MeasureRuns() {
         runTop_[static_cast<std::size_t>(i)] = top;
         runLength_[static_cast<std::size_t>(i)] = mid + p - top;
     }
+    pictureCached_ = true;
 }
 
-// Every pixel is written once, row by row, without antialiasing: the playing
-// cursor asks for a new picture on every tick.
-void VisualComponent::BuildBackBuffer() {
-    if (width_ <= 0 || height_ <= 0)
-        return;
-    if (backBuffer_.size() != QSize(width_, height_))
-        backBuffer_ = QImage(width_, height_, QImage::Format_RGB32);
-    if (backBuffer_.isNull())
-        return;
-    MeasureRuns();
+// Every pixel is written once, row by row, without antialiasing.
+void VisualComponent::RenderRows(int first, int count) {
     const QRgb field = kField.rgb(), frame = kFrame.rgb(), centre = kCentreLine.rgb();
     const QRgb stroke = kStroke.rgb();
-    const int mid = height_ >> 1;
+    const int width = pictureWidth_, height = pictureHeight_;
+    const int mid = height >> 1;
     const int shown = static_cast<int>(runTop_.size());
     const int* const tops = runTop_.data();
     const int* const lengths = runLength_.data();
-    for (int y = 0; y < height_; ++y) {
-        QRgb* const row = reinterpret_cast<QRgb*>(backBuffer_.scanLine(y));
-        const bool frameRow = y == 0 || y == height_ - 1;
+    // The columns inside the frame; a last one may lie on its right edge.
+    const int inner = std::clamp(shown, 0, std::max(width - 2, 0));
+    for (int r = 0; r < count; ++r) {
+        const int y = first + r;
+        QRgb* const row = reinterpret_cast<QRgb*>(band_.scanLine(r));
+        const bool frameRow = y == 0 || y == height - 1;
         // The centre line lies inside the frame, over it where the two meet.
         const QRgb inside = y == mid ? centre : frameRow ? frame : field;
         row[0] = frame;
-        if (width_ > 1)
-            row[width_ - 1] = frame;
-        // The columns inside the frame; a last one may lie on its right edge.
-        const int inner = std::clamp(shown, 0, std::max(width_ - 2, 0));
+        if (width > 1)
+            row[width - 1] = frame;
         PaintRuns(row + 1, tops, lengths, inner, y, stroke, inside);
-        if (width_ > 2)
-            std::fill(row + 1 + inner, row + width_ - 1, inside);
+        if (width > 2)
+            std::fill(row + 1 + inner, row + width - 1, inside);
         if (shown > inner)
-            row[width_ - 1] = OverRun(frame, y, tops[inner], lengths[inner], stroke);
+            row[width - 1] = OverRun(frame, y, tops[inner], lengths[inner], stroke);
     }
-    pictureCached_ = true;
 }
 
 QRect VisualComponent::PictureArea() {
     if (!pictureCached_)
-        BuildBackBuffer();
+        MeasureRuns();
     // After SetBounds without Reset the old picture is shown at the new place with
     // its old size until the next Reset.
-    return pictureCached_ ? QRect(QPoint(left_, top_), backBuffer_.size()) : QRect();
+    return pictureCached_ ? QRect(left_, top_, pictureWidth_, pictureHeight_) : QRect();
 }
 
 void VisualComponent::Draw(QPainter& painter) {
     const QRect picture = PictureArea();
-    if (!picture.isEmpty())
-        painter.drawImage(picture.topLeft(), backBuffer_);
+    if (!picture.isEmpty()) {
+        // Bands small enough to stay in the cache, and for Qt to copy on this
+        // thread: it hands a larger copy to its thread pool, whose wake-ups cost
+        // more than the copy.
+        const int bandRows = std::max(1, kBandPixels / picture.width());
+        if (band_.width() != picture.width() || band_.height() < bandRows)
+            band_ = QImage(picture.width(), bandRows, QImage::Format_RGB32);
+        // Only the bands the paint shows; an empty clip means the whole device.
+        const QRegion shown =
+            painter.paintEngine() ? painter.paintEngine()->systemClip() : QRegion();
+        for (int y = 0; y < picture.height() && !band_.isNull(); y += bandRows) {
+            const int rows = std::min(bandRows, picture.height() - y);
+            const QRect target(picture.left(), picture.top() + y, picture.width(), rows);
+            if (!shown.isEmpty() && !shown.intersects(painter.deviceTransform().mapRect(target)))
+                continue;
+            RenderRows(y, rows);
+            painter.drawImage(target, band_, QRect(0, 0, picture.width(), rows));
+        }
+    }
 
     if (selectionFirst_ >= 0) {
         painter.fillRect(QRect(left_ + selectionFirst_ + 1, top_, selectionLast_ - selectionFirst_,

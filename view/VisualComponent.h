@@ -1,10 +1,12 @@
 #pragma once
 // The waveform: one vertical stroke per pixel column around a centre line, a play
-// cursor and a translucent selection band. The field, frame, centre line and
-// strokes are rendered once into a cached image, so moving the cursor or the
-// selection costs one image copy per paint; new columns always come with Reset,
-// which marks the picture stale. The image itself is kept and drawn over again,
-// so a new picture of the same size allocates nothing. UI thread only.
+// cursor and a translucent selection band. The picture of the field, frame,
+// centre line and strokes is cached as runs (the rows each column's stroke
+// covers), worked out once per set of columns: new columns always come with
+// Reset, which marks the picture stale. A paint renders the runs band by band
+// through a small image that stays in the processor's cache, which costs less
+// than copying a whole cached image, and allocates nothing. The playing cursor
+// paints a new picture on every tick. UI thread only.
 #include <QImage>
 #include <QRect>
 #include <memory>
@@ -43,8 +45,9 @@ class VisualComponent : public IVisualComponent {
     int HitTest(int x, int y) const;
 
   private:
-    void BuildBackBuffer();
     void MeasureRuns();
+    // Rows first .. first + count - 1 of the picture into the band image.
+    void RenderRows(int first, int count);
 
     int left_;
     int top_;
@@ -57,10 +60,13 @@ class VisualComponent : public IVisualComponent {
     int cursorColumn_ = -1;
     int selectionFirst_ = -1;
     int selectionLast_ = -1;
-    QImage backBuffer_;
+    // The cached picture: its size, and per shown column the first row of its
+    // run and the rows below it. Kept, so that a new picture of the same size
+    // allocates nothing.
     bool pictureCached_ = false;
-    // Per shown column: the first row of its run and the rows below it. Kept, so
-    // that a new picture of the same width allocates nothing.
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
     std::vector<int> runTop_;
     std::vector<int> runLength_;
+    QImage band_;
 };
