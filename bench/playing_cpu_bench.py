@@ -80,7 +80,7 @@ def one_run(binary, narrator, size, seconds, log, perf):
         time.sleep(1.0)  # past the start of playback
         before, started = cpu_seconds(process.pid), time.monotonic()
         if perf:
-            subprocess.run(["perf", "record", "-q", "-g", "-p", str(process.pid), "-o", perf,
+            subprocess.run(["perf", "record", "-q", "--call-graph", os.environ.get("SAYALIKE_BENCH_PERF_GRAPH", "fp"), "-F", "997", "-p", str(process.pid), "-o", perf,
                             "--", "sleep", str(seconds)], check=False,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         else:

@@ -12,9 +12,12 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "IPresenter.h"
 #include "IconButton.h"
@@ -103,6 +106,37 @@ QLabel* MakeHeaderLabel(QWidget* parent, const char* objectName, const char* tex
     return label;
 }
 
+// A horizontal scroll bar that repaints only when it looks different. While the
+// narrator plays, its position moves on every tick, mostly by less than a pixel
+// of the thumb.
+class ThumbScrollBar : public QScrollBar {
+  public:
+    explicit ThumbScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+  protected:
+    void sliderChange(SliderChange change) override {
+        if (change == SliderValueChange && Look() == shown_)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        shown_ = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    // The thumb's place, and the ends, whose arrows a style may grey out.
+    std::tuple<QRect, bool, bool> Look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    std::tuple<QRect, bool, bool> shown_;
+};
+
 // Keeps the selection as it was: adding an entry selects nothing, even in an
 // empty box.
 void AddComboItem(QComboBox* combo, const wchar_t* text) {
@@ -185,7 +219,7 @@ int View::OnCreate(HWND hwnd) {
 }
 
 void View::CreateControls(MainWindow* window) {
-    scrollBar_ = new QScrollBar(Qt::Horizontal, window);
+    scrollBar_ = new ThumbScrollBar(window);
     Name(scrollBar_, "WaveScrollBar", QStringLiteral("Waveform position"));
     scrollBar_->setGeometry(0, 0, 100, ScrollBarDecorator::kStripHeight);
     // Scrolling is the presenter's: no keyboard focus, and the wheel is ignored.
@@ -425,7 +459,9 @@ void View::Redraw() {
     // window with its controls on every tick of the playing cursor would cost
     // many times what the waveform does.
     mainWindow_->update(timelineComponent_->Area());
-    mainWindow_->update(topComponent_->LampArea());
+    if (lampsChanged_)
+        mainWindow_->update(topComponent_->LampArea());
+    lampsChanged_ = false;
 }
 
 void View::ResetWaveform(bool redraw) {
@@ -544,8 +580,8 @@ void View::SetPlaying(bool playing) {
 void View::SetLooping(bool looping) {
     if (!created_)
         return;
-    topComponent_->SetSayLamp(false);
-    topComponent_->SetListenLamp(looping);
+    SetSayLamp(false);
+    SetListenLamp(looping);
     controls_.loopButton->SetPictures(looping ? QStringLiteral("pause") : QStringLiteral("loop"),
                                       looping ? QStringLiteral("Pause") : QStringLiteral("Loop"));
     if (looping)
@@ -554,13 +590,17 @@ void View::SetLooping(bool looping) {
 }
 
 void View::SetListenLamp(bool on) {
-    if (created_)
-        topComponent_->SetListenLamp(on);
+    if (!created_)
+        return;
+    lampsChanged_ = lampsChanged_ || topComponent_->ListenLamp() != on;
+    topComponent_->SetListenLamp(on);
 }
 
 void View::SetSayLamp(bool on) {
-    if (created_)
-        topComponent_->SetSayLamp(on);
+    if (!created_)
+        return;
+    lampsChanged_ = lampsChanged_ || topComponent_->SayLamp() != on;
+    topComponent_->SetSayLamp(on);
 }
 
 void View::AddInputDevice(const wchar_t* name) {

@@ -1,9 +1,9 @@
 #include "VisualComponent.h"
 
-#include <QPaintEngine>
 #include <QPainter>
-#include <QRegion>
 #include <algorithm>
+
+#include "Pictures.h"
 
 namespace {
 const QColor kField(255, 255, 255);
@@ -161,13 +161,10 @@ void VisualComponent::Draw(QPainter& painter) {
         const int bandRows = std::max(1, kBandPixels / picture.width());
         if (band_.width() != picture.width() || band_.height() < bandRows)
             band_ = QImage(picture.width(), bandRows, QImage::Format_RGB32);
-        // Only the bands the paint shows; an empty clip means the whole device.
-        const QRegion shown =
-            painter.paintEngine() ? painter.paintEngine()->systemClip() : QRegion();
         for (int y = 0; y < picture.height() && !band_.isNull(); y += bandRows) {
             const int rows = std::min(bandRows, picture.height() - y);
             const QRect target(picture.left(), picture.top() + y, picture.width(), rows);
-            if (!shown.isEmpty() && !shown.intersects(painter.deviceTransform().mapRect(target)))
+            if (!pictures::Shows(painter, target))
                 continue;
             RenderRows(y, rows);
             painter.drawImage(target, band_, QRect(0, 0, picture.width(), rows));
