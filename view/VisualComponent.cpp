@@ -1,6 +1,9 @@
 #include "VisualComponent.h"
 
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
+#include <QTransform>
 #include <algorithm>
 
 #include "Pictures.h"
@@ -38,6 +41,40 @@ inline QRgb OverRun(QRgb pixel, int y, int top, int length, QRgb stroke) {
     }
     for (; i < count; ++i)
         row[i] = OverRun(base, y, tops[i], lengths[i], stroke);
+}
+
+// The image a paint writes into, and where the picture lies in it, when the
+// picture's pixels may be written there directly rather than copied in: a raster
+// paint that only shifts by whole pixels, with no clip or blending of its own,
+// into an opaque 32-bit image of its own, whose region under way holds the whole
+// picture. Null otherwise.
+QImage* DirectTarget(const QPainter& painter, const QRect& picture, QPoint* at) {
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || painter.hasClipping() ||
+        painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return nullptr;
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return nullptr;
+    auto* image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if (!image->isDetached() ||
+        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+         format != QImage::Format_ARGB32_Premultiplied))
+        return nullptr;
+    const QTransform shift = painter.deviceTransform();
+    const QPoint offset(static_cast<int>(shift.dx()), static_cast<int>(shift.dy()));
+    if (shift.type() > QTransform::TxTranslate || offset.x() != shift.dx() ||
+        offset.y() != shift.dy())
+        return nullptr;
+    const QRect placed = picture.translated(offset);
+    const QRegion shown = engine->systemClip();
+    if (!image->rect().contains(placed) ||
+        (!shown.isEmpty() && !(QRegion(placed) - shown).isEmpty()))
+        return nullptr;
+    *at = placed.topLeft();
+    return image;
 }
 
 }  // namespace
@@ -117,7 +154,7 @@ void VisualComponent::MeasureRuns() {
 }
 
 // Every pixel is written once, row by row, without antialiasing.
-void VisualComponent::RenderRows(int first, int count) {
+void VisualComponent::RenderRows(QImage& into, QPoint at, int first, int count) {
     const QRgb field = kField.rgb(), frame = kFrame.rgb(), centre = kCentreLine.rgb();
     const QRgb stroke = kStroke.rgb();
     const int width = pictureWidth_, height = pictureHeight_;
@@ -129,7 +166,7 @@ void VisualComponent::RenderRows(int first, int count) {
     const int inner = std::clamp(shown, 0, std::max(width - 2, 0));
     for (int r = 0; r < count; ++r) {
         const int y = first + r;
-        QRgb* const row = reinterpret_cast<QRgb*>(band_.scanLine(r));
+        QRgb* const row = reinterpret_cast<QRgb*>(into.scanLine(at.y() + r)) + at.x();
         const bool frameRow = y == 0 || y == height - 1;
         // The centre line lies inside the frame, over it where the two meet.
         const QRgb inside = y == mid ? centre : frameRow ? frame : field;
@@ -144,6 +181,22 @@ void VisualComponent::RenderRows(int first, int count) {
     }
 }
 
+// Bands small enough to stay in the cache, and for Qt to copy on this thread: it
+// hands a larger copy to its thread pool, whose wake-ups cost more than the copy.
+void VisualComponent::DrawBands(QPainter& painter, const QRect& picture) {
+    const int bandRows = std::max(1, kBandPixels / picture.width());
+    if (band_.width() != picture.width() || band_.height() < bandRows)
+        band_ = QImage(picture.width(), bandRows, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height() && !band_.isNull(); y += bandRows) {
+        const int rows = std::min(bandRows, picture.height() - y);
+        const QRect target(picture.left(), picture.top() + y, picture.width(), rows);
+        if (!pictures::Shows(painter, target))
+            continue;
+        RenderRows(band_, QPoint(0, 0), y, rows);
+        painter.drawImage(target, band_, QRect(0, 0, picture.width(), rows));
+    }
+}
+
 QRect VisualComponent::PictureArea() {
     if (!pictureCached_)
         MeasureRuns();
@@ -155,19 +208,11 @@ QRect VisualComponent::PictureArea() {
 void VisualComponent::Draw(QPainter& painter) {
     const QRect picture = PictureArea();
     if (!picture.isEmpty()) {
-        // Bands small enough to stay in the cache, and for Qt to copy on this
-        // thread: it hands a larger copy to its thread pool, whose wake-ups cost
-        // more than the copy.
-        const int bandRows = std::max(1, kBandPixels / picture.width());
-        if (band_.width() != picture.width() || band_.height() < bandRows)
-            band_ = QImage(picture.width(), bandRows, QImage::Format_RGB32);
-        for (int y = 0; y < picture.height() && !band_.isNull(); y += bandRows) {
-            const int rows = std::min(bandRows, picture.height() - y);
-            const QRect target(picture.left(), picture.top() + y, picture.width(), rows);
-            if (!pictures::Shows(painter, target))
-                continue;
-            RenderRows(y, rows);
-            painter.drawImage(target, band_, QRect(0, 0, picture.width(), rows));
+        QPoint at;
+        if (QImage* image = DirectTarget(painter, picture, &at)) {
+            RenderRows(*image, at, 0, picture.height());
+        } else {
+            DrawBands(painter, picture);
         }
     }
 

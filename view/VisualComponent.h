@@ -3,10 +3,11 @@
 // cursor and a translucent selection band. The picture of the field, frame,
 // centre line and strokes is cached as runs (the rows each column's stroke
 // covers), worked out once per set of columns: new columns always come with
-// Reset, which marks the picture stale. A paint renders the runs band by band
-// through a small image that stays in the processor's cache, which costs less
-// than copying a whole cached image, and allocates nothing. The playing cursor
-// paints a new picture on every tick. UI thread only.
+// Reset, which marks the picture stale. A paint renders the runs straight into
+// the image being painted where it can, or else band by band through a small
+// image that stays in the processor's cache: either costs less than copying a
+// whole cached image, and allocates nothing. The playing cursor paints a new
+// picture on every tick. UI thread only.
 #include <QImage>
 #include <QRect>
 #include <memory>
@@ -46,8 +47,9 @@ class VisualComponent : public IVisualComponent {
 
   private:
     void MeasureRuns();
-    // Rows first .. first + count - 1 of the picture into the band image.
-    void RenderRows(int first, int count);
+    // Rows first .. first + count - 1 of the picture into an image, at a point.
+    void RenderRows(QImage& into, QPoint at, int first, int count);
+    void DrawBands(QPainter& painter, const QRect& picture);
 
     int left_;
     int top_;
