@@ -39,8 +39,9 @@ void TimelineDecorator::Reset() {
 }
 
 void TimelineDecorator::SetTimeRange(double startSeconds, double spanSeconds) {
-    // The same range draws the same strip: only a scroll or a zoom redraws it.
-    if (startSeconds == startSeconds_ && spanSeconds == spanSeconds_)
+    // The same range over the same width draws the same strip.
+    if (startSeconds == startSeconds_ && spanSeconds == spanSeconds_ && stripCached_ &&
+        strip_.width() == width_)
         return;
     startSeconds_ = startSeconds;
     spanSeconds_ = spanSeconds;

@@ -15,8 +15,8 @@ const QColor kCentreLine(0, 255, 0);
 const QColor kStroke(0, 0, 255);
 const QColor kCursor(255, 0, 0);
 const QColor kSelectionBand(0, 0, 0, 128);
-// Pixels of a band: some 128 KB, and half of what Qt copies on the painting
-// thread before it shares the work out.
+// Pixels of a band: 128 KB, which stays in the processor's cache and which Qt
+// copies on the painting thread rather than in its thread pool.
 constexpr int kBandPixels = 32768;
 
 // A pixel of row y, in the stroke colour if the run from top over length more
@@ -181,8 +181,8 @@ void VisualComponent::RenderRows(QImage& into, QPoint at, int first, int count) 
     }
 }
 
-// Bands small enough to stay in the cache, and for Qt to copy on this thread: it
-// hands a larger copy to its thread pool, whose wake-ups cost more than the copy.
+// Band by band: Qt hands the copy of a whole waveform to its thread pool, whose
+// wake-ups cost more than the copy itself.
 void VisualComponent::DrawBands(QPainter& painter, const QRect& picture) {
     const int bandRows = std::max(1, kBandPixels / picture.width());
     if (band_.width() != picture.width() || band_.height() < bandRows)
