@@ -8,7 +8,8 @@ Prints cpu_percent_while_playing_WxH (percent of one core), one line a size,
 the best of the runs. Asserts nothing. Run it inside bench/session.sh.
 
 SAYALIKE_BENCH_PERF=FILE records a call-graph profile of the measured stretch
-of the last run (perf record -g) into FILE.WxH.
+of the last run into FILE.WxH (perf record; SAYALIKE_BENCH_PERF_GRAPH=dwarf
+unwinds through libraries built without frame pointers).
 """
 import argparse
 import os
@@ -80,9 +81,10 @@ def one_run(binary, narrator, size, seconds, log, perf):
         time.sleep(1.0)  # past the start of playback
         before, started = cpu_seconds(process.pid), time.monotonic()
         if perf:
-            subprocess.run(["perf", "record", "-q", "--call-graph", os.environ.get("SAYALIKE_BENCH_PERF_GRAPH", "fp"), "-F", "997", "-p", str(process.pid), "-o", perf,
-                            "--", "sleep", str(seconds)], check=False,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            graph = os.environ.get("SAYALIKE_BENCH_PERF_GRAPH", "fp")
+            subprocess.run(["perf", "record", "-q", "--call-graph", graph, "-F", "997",
+                            "-p", str(process.pid), "-o", perf, "--", "sleep", str(seconds)],
+                           check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         else:
             time.sleep(seconds)
         spent, elapsed = cpu_seconds(process.pid) - before, time.monotonic() - started
