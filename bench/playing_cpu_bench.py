@@ -17,7 +17,9 @@ import subprocess
 import sys
 import time
 
-from cycle_lib import Failure, Layout, click, run_tool, window_size
+# No compiled copies of the helpers in the source tree.
+sys.dont_write_bytecode = True
+from cycle_lib import Failure, Layout, click, run_tool, window_size  # noqa: E402
 
 TITLE = "^Sayalike v1\\.3$"
 NARRATOR_SECONDS = 60
