@@ -11,7 +11,6 @@
 set -euo pipefail
 
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-PULSE_SERVER_SCRIPT=$BENCH_DIR/../tests/support/pulse-server
 PYTHON=/usr/bin/python3
 BINARY=${1:?usage: cycle_bench.sh PATH-TO-sayalike PATH-TO-cursor_bench [CYCLES]}
 CURSOR_BENCH=${2:?usage: cycle_bench.sh PATH-TO-sayalike PATH-TO-cursor_bench [CYCLES]}
@@ -19,48 +18,23 @@ CYCLES=${3:-5}
 BINARY=$(cd "$(dirname "$BINARY")" && pwd)/$(basename "$BINARY")
 CURSOR_BENCH=$(cd "$(dirname "$CURSOR_BENCH")" && pwd)/$(basename "$CURSOR_BENCH")
 
-if [ -z "${SAYALIKE_BENCH_INSIDE:-}" ]; then
-    WORK=$(mktemp -d "${TMPDIR:-/tmp}/sayalike-cycle-bench.XXXXXX")
-    export SAYALIKE_BENCH_INSIDE=$WORK
-    status=0
-    # The accessibility registry, started by the bus, writes a greeting to
-    # whatever output it inherits; only figures belong on standard output.
-    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" dbus-run-session -- \
-        bash "${BASH_SOURCE[0]}" "$BINARY" "$CURSOR_BENCH" "$CYCLES" \
-        > >(grep -v '^SpiRegistry' || true) \
-        2> >(grep -v -e '^dbus-daemon' -e '^SpiRegistry' >&2) || status=$?
-    if [ -n "${SAYALIKE_BENCH_KEEP:-}" ]; then
-        echo "cycle_bench: files kept in $WORK" >&2
-    else
-        rm -rf "$WORK"
-    fi
-    exit "$status"
+# The private session (session.sh) runs this script again inside it.
+if [ -z "${SAYALIKE_BENCH_WORK:-}" ]; then
+    exec bash "$BENCH_DIR/session.sh" bash "${BASH_SOURCE[0]}" "$BINARY" "$CURSOR_BENCH" "$CYCLES"
 fi
 
-WORK=$SAYALIKE_BENCH_INSIDE
-PULSE_DIR=$WORK/pulse
+WORK=$SAYALIKE_BENCH_WORK
 APP_PID=""
 cleanup() {
     if [ -n "$APP_PID" ] && kill -0 "$APP_PID" 2>/dev/null; then
         kill "$APP_PID" 2>/dev/null || true
         wait "$APP_PID" 2>/dev/null || true
     fi
-    "$PULSE_SERVER_SCRIPT" stop "$PULSE_DIR" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
-mkdir -p "$WORK/config/Sayalike" "$WORK/runtime" "$WORK/tmp" "$WORK/home"
-chmod 700 "$WORK/runtime"
-export XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/runtime TMPDIR=$WORK/tmp HOME=$WORK/home
-export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-unset WAYLAND_DISPLAY SESSION_MANAGER
-
-out=$(timeout 60 "$PULSE_SERVER_SCRIPT" start "$PULSE_DIR" --mics 1 --owner $$)
-while IFS= read -r line; do
-    case $line in
-    PULSE_SERVER=* | PULSE_CLIENTCONFIG=*) export "${line?}" ;;
-    esac
-done <<<"$out"
+mkdir -p "$XDG_CONFIG_HOME/Sayalike"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 sounds=$WORK/sounds
 timeout 120 "$PYTHON" "$BENCH_DIR/cycle_bench.py" sounds --sounds "$sounds" >/dev/null

@@ -1,5 +1,6 @@
 #pragma once
 // A component that wraps another one, owns it and forwards every call to it.
+#include <QRect>
 #include <memory>
 
 #include "IVisualComponent.h"
@@ -13,6 +14,9 @@ class Decorator : public IVisualComponent {
     void SetBounds(int left, int top, int right, int bottom) override;
     void GetDrawingSize(SIZE* size) override { inner_->GetDrawingSize(size); }
     void Reset() override { inner_->Reset(); }
+
+    // The rectangle it and what it wraps draw in.
+    QRect Area() const { return QRect(QPoint(left_, top_), QPoint(right_, bottom_)); }
 
   protected:
     void StoreBounds(int left, int top, int right, int bottom);

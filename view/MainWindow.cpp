@@ -53,6 +53,9 @@ QAccessibleInterface* AccessibleMainWindow(const QString&, QObject* object) {
 
 MainWindow::MainWindow() {
     setObjectName(QStringLiteral("MainWindow"));
+    // The presenter's paint covers every pixel, so Qt need not fill the
+    // background before it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     static const bool accessible = [] {
         QAccessible::installFactory(AccessibleMainWindow);
         return true;

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -45,7 +46,16 @@ QString ButtonPicture(const QString& set, Look look) {
     return QStringLiteral(":/icons/%1-%2.svg").arg(set, QLatin1String(LookName(look)));
 }
 
+bool Shows(const QPainter& painter, const QRect& target) {
+    const QPaintEngine* engine = painter.paintEngine();
+    // The part being painted, in device pixels; empty when it is the whole device.
+    const QRegion shown = engine ? engine->systemClip() : QRegion();
+    return shown.isEmpty() || shown.intersects(painter.deviceTransform().mapRect(target));
+}
+
 void Draw(QPainter& painter, const QString& path, const QRect& target) {
+    if (!Shows(painter, target))
+        return;
     if (QSvgRenderer* renderer = Renderer(path)) {
         // The renderer turns antialiasing on for itself; the rest of the
         // oscillogram is painted without it.

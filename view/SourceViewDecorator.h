@@ -4,6 +4,7 @@
 // and labels; side margins holding the two volume trackbars; and a row of big
 // buttons at the bottom.
 #include <QPoint>
+#include <QRect>
 
 #include "ControlTable.h"
 #include "Decorator.h"
@@ -40,6 +41,8 @@ class SourceViewDecorator : public Decorator {
     void SetSayLamp(bool on) { sayLamp_ = on; }
     bool ListenLamp() const { return listenLamp_; }
     bool SayLamp() const { return sayLamp_; }
+    // Where the two lamps are drawn.
+    QRect LampArea() const { return QRect(lampPos_, QSize(kLampSpacing + kLampSize, kLampSize)); }
 
   private:
     bool listenLamp_ = false;

@@ -35,20 +35,28 @@ void TimelineDecorator::Reset() {
     Inner().Reset();
     startSeconds_ = 0.0;
     spanSeconds_ = 0.0;
-    strip_ = QImage();
+    stripCached_ = false;
 }
 
 void TimelineDecorator::SetTimeRange(double startSeconds, double spanSeconds) {
+    // The same range over the same width draws the same strip.
+    if (startSeconds == startSeconds_ && spanSeconds == spanSeconds_ && stripCached_ &&
+        strip_.width() == width_)
+        return;
     startSeconds_ = startSeconds;
     spanSeconds_ = spanSeconds;
-    strip_ = QImage();
+    stripCached_ = false;
 }
 
 void TimelineDecorator::BuildStrip() {
     if (width_ <= 0)
         return;
-    strip_ = QImage(width_, stripHeight_, QImage::Format_RGB32);
-    strip_.fill(kStripColour);
+    if (strip_.size() != QSize(width_, stripHeight_))
+        strip_ = QImage(width_, stripHeight_, QImage::Format_RGB32);
+    if (strip_.isNull())
+        return;
+    strip_.fill(kStripColour.rgb());
+    stripCached_ = true;
     QPainter painter(&strip_);
     painter.setRenderHint(QPainter::Antialiasing, false);
     QPen frame(kStripFrame, 1);
@@ -80,10 +88,15 @@ void TimelineDecorator::DrawScale(QPainter& painter) {
     }
 }
 
+QRect TimelineDecorator::StripArea() {
+    if (!stripCached_)
+        BuildStrip();
+    return stripCached_ ? QRect(QPoint(left_, top_), strip_.size()) : QRect();
+}
+
 void TimelineDecorator::Draw(QPainter& painter) {
     Inner().Draw(painter);
-    if (strip_.isNull())
-        BuildStrip();
-    if (!strip_.isNull())
-        painter.drawImage(QPoint(left_, top_), strip_);
+    const QRect strip = StripArea();
+    if (!strip.isEmpty())
+        painter.drawImage(strip.topLeft(), strip_);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The time axis: a 20-pixel strip along the top of the waveform whose bottom row is
 // the waveform's top frame row. The strip is cached and rebuilt at the next paint
-// after Reset or SetTimeRange. Labels and ticks follow ComputeTimeTicks.
+// after Reset or a SetTimeRange that changes the range. Labels and ticks follow ComputeTimeTicks.
 #include <QFont>
 #include <QImage>
 
@@ -19,6 +19,10 @@ class TimelineDecorator : public Decorator {
     void SetBounds(int left, int top, int right, int bottom) override;
     void Reset() override;
 
+    // Where Draw puts the cached strip, which it covers opaquely; built first if
+    // it is stale. Empty while there is no strip.
+    QRect StripArea();
+
     // startSeconds: time at the waveform's left edge; spanSeconds: time across it.
     void SetTimeRange(double startSeconds, double spanSeconds);
     double StartSeconds() const { return startSeconds_; }
@@ -34,7 +38,8 @@ class TimelineDecorator : public Decorator {
     void BuildStrip();
     void DrawScale(QPainter& painter);
 
-    QImage strip_;  // null while no strip is cached
+    QImage strip_;  // kept and drawn over again, so a new strip allocates nothing
+    bool stripCached_ = false;
     double startSeconds_ = 0.0;
     double spanSeconds_ = 0.0;
 };

@@ -7,13 +7,17 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
+#include <QRegion>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "IPresenter.h"
 #include "IconButton.h"
@@ -102,6 +106,37 @@ QLabel* MakeHeaderLabel(QWidget* parent, const char* objectName, const char* tex
     return label;
 }
 
+// A horizontal scroll bar that repaints only when it looks different. While the
+// narrator plays, its position moves on every tick, mostly by less than a pixel
+// of the thumb.
+class ThumbScrollBar : public QScrollBar {
+  public:
+    explicit ThumbScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+  protected:
+    void sliderChange(SliderChange change) override {
+        if (change == SliderValueChange && Look() == shown_)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        shown_ = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    // The thumb's place, and the ends, whose arrows a style may grey out.
+    std::tuple<QRect, bool, bool> Look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    std::tuple<QRect, bool, bool> shown_;
+};
+
 // Keeps the selection as it was: adding an entry selects nothing, even in an
 // empty box.
 void AddComboItem(QComboBox* combo, const wchar_t* text) {
@@ -184,7 +219,7 @@ int View::OnCreate(HWND hwnd) {
 }
 
 void View::CreateControls(MainWindow* window) {
-    scrollBar_ = new QScrollBar(Qt::Horizontal, window);
+    scrollBar_ = new ThumbScrollBar(window);
     Name(scrollBar_, "WaveScrollBar", QStringLiteral("Waveform position"));
     scrollBar_->setGeometry(0, 0, 100, ScrollBarDecorator::kStripHeight);
     // Scrolling is the presenter's: no keyboard focus, and the wheel is ignored.
@@ -359,7 +394,16 @@ void View::OnPaint() {
         return;
     QPainter painter(mainWindow_.get());
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.fillRect(mainWindow_->rect(), kBackground);
+    // The background only where the waveform and its time axis leave it showing:
+    // their pictures cover the rest, and filling under them first would double
+    // the cost of every tick of the playing cursor.
+    QRegion background(mainWindow_->rect());
+    if (created_) {
+        background -= waveComponent_->PictureArea();
+        background -= timelineComponent_->StripArea();
+    }
+    for (const QRect& part : background)
+        painter.fillRect(part, kBackground);
     if (topComponent_)
         topComponent_->Draw(painter);
 }
@@ -404,8 +448,20 @@ bool View::AskOpenFileName(wchar_t* fileName, wchar_t* initialDir, const wchar_t
 }
 
 void View::Redraw() {
-    if (mainWindow_)
+    if (!mainWindow_)
+        return;
+    if (!created_) {
         mainWindow_->update();
+        return;
+    }
+    // A redraw shows a new waveform, time axis, cursor, selection or lamp; the
+    // rest of the window repaints itself when it changes. Repainting the whole
+    // window with its controls on every tick of the playing cursor would cost
+    // many times what the waveform does.
+    mainWindow_->update(timelineComponent_->Area());
+    if (lampsChanged_)
+        mainWindow_->update(topComponent_->LampArea());
+    lampsChanged_ = false;
 }
 
 void View::ResetWaveform(bool redraw) {
@@ -524,8 +580,8 @@ void View::SetPlaying(bool playing) {
 void View::SetLooping(bool looping) {
     if (!created_)
         return;
-    topComponent_->SetSayLamp(false);
-    topComponent_->SetListenLamp(looping);
+    SetSayLamp(false);
+    SetListenLamp(looping);
     controls_.loopButton->SetPictures(looping ? QStringLiteral("pause") : QStringLiteral("loop"),
                                       looping ? QStringLiteral("Pause") : QStringLiteral("Loop"));
     if (looping)
@@ -534,13 +590,17 @@ void View::SetLooping(bool looping) {
 }
 
 void View::SetListenLamp(bool on) {
-    if (created_)
-        topComponent_->SetListenLamp(on);
+    if (!created_)
+        return;
+    lampsChanged_ = lampsChanged_ || topComponent_->ListenLamp() != on;
+    topComponent_->SetListenLamp(on);
 }
 
 void View::SetSayLamp(bool on) {
-    if (created_)
-        topComponent_->SetSayLamp(on);
+    if (!created_)
+        return;
+    lampsChanged_ = lampsChanged_ || topComponent_->SayLamp() != on;
+    topComponent_->SetSayLamp(on);
 }
 
 void View::AddInputDevice(const wchar_t* name) {

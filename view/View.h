@@ -120,7 +120,8 @@ class View : public IView {
     void OnScrollAction(int action);
 
     std::unique_ptr<MainWindow> mainWindow_;
-    bool created_ = false;  // the controls and the chain exist
+    bool created_ = false;       // the controls and the chain exist
+    bool lampsChanged_ = false;  // since the last redraw
     QTimer* timer_ = nullptr;
     ProgressDialog* progressDialog_ = nullptr;
     QScrollBar* scrollBar_ = nullptr;

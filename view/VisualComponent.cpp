@@ -1,8 +1,12 @@
 #include "VisualComponent.h"
 
+#include <QPaintEngine>
 #include <QPainter>
-#include <QPolygon>
+#include <QRegion>
+#include <QTransform>
 #include <algorithm>
+
+#include "Pictures.h"
 
 namespace {
 const QColor kField(255, 255, 255);
@@ -11,14 +15,68 @@ const QColor kCentreLine(0, 255, 0);
 const QColor kStroke(0, 0, 255);
 const QColor kCursor(255, 0, 0);
 const QColor kSelectionBand(0, 0, 0, 128);
+// Pixels of a band: 128 KB, which stays in the processor's cache and which Qt
+// copies on the painting thread rather than in its thread pool.
+constexpr int kBandPixels = 32768;
 
-QPen CosmeticPen(const QColor& colour) {
-    QPen pen(colour, 1);
-    pen.setCosmetic(true);
-    // Like a GDI line, a flat-capped cosmetic line leaves out its end point.
-    pen.setCapStyle(Qt::FlatCap);
-    return pen;
+// A pixel of row y, in the stroke colour if the run from top over length more
+// rows reaches it.
+inline QRgb OverRun(QRgb pixel, int y, int top, int length, QRgb stroke) {
+    return static_cast<unsigned>(y - top) <= static_cast<unsigned>(length) ? stroke : pixel;
 }
+
+// Row y's pixels of count columns: the stroke colour where a run reaches the
+// row, the base colour elsewhere. The row is not aliased with the runs, and the
+// blocks of eight become vector instructions, which the compiler gives up on once
+// the loop is inlined: it is most of a picture's cost.
+[[gnu::noinline, gnu::target_clones("avx2", "default")]] void PaintRuns(QRgb* __restrict row,
+                                                                        const int* tops,
+                                                                        const int* lengths,
+                                                                        int count, int y,
+                                                                        QRgb stroke, QRgb base) {
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        for (int k = 0; k < 8; ++k)
+            row[i + k] = OverRun(base, y, tops[i + k], lengths[i + k], stroke);
+    }
+    for (; i < count; ++i)
+        row[i] = OverRun(base, y, tops[i], lengths[i], stroke);
+}
+
+// The image a paint writes into, and where the picture lies in it, when the
+// picture's pixels may be written there directly rather than copied in: a raster
+// paint that only shifts by whole pixels, with no clip or blending of its own,
+// into an opaque 32-bit image of its own, whose region under way holds the whole
+// picture. Null otherwise.
+QImage* DirectTarget(const QPainter& painter, const QRect& picture, QPoint* at) {
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || painter.hasClipping() ||
+        painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return nullptr;
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return nullptr;
+    auto* image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if (!image->isDetached() ||
+        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+         format != QImage::Format_ARGB32_Premultiplied))
+        return nullptr;
+    const QTransform shift = painter.deviceTransform();
+    const QPoint offset(static_cast<int>(shift.dx()), static_cast<int>(shift.dy()));
+    if (shift.type() > QTransform::TxTranslate || offset.x() != shift.dx() ||
+        offset.y() != shift.dy())
+        return nullptr;
+    const QRect placed = picture.translated(offset);
+    const QRegion shown = engine->systemClip();
+    if (!image->rect().contains(placed) ||
+        (!shown.isEmpty() && !(QRegion(placed) - shown).isEmpty()))
+        return nullptr;
+    *at = placed.topLeft();
+    return image;
+}
+
 }  // namespace
 
 VisualComponent::VisualComponent(int left, int top, int right, int bottom) {
@@ -45,7 +103,7 @@ void VisualComponent::Reset() {
     cursorColumn_ = -1;
     selectionFirst_ = -1;
     selectionLast_ = -1;
-    backBuffer_ = QImage();
+    pictureCached_ = false;
 }
 
 void VisualComponent::SetColumns(std::unique_ptr<short[]> columns, int count) {
@@ -64,47 +122,99 @@ int VisualComponent::HitTest(int x, int y) const {
     return std::max(0, std::min(x - left_ - 1, DrawingWidth() - 1));
 }
 
-void VisualComponent::BuildBackBuffer() {
+// The strokes form one continuous line: up each column to its top, down to its
+// bottom, then over to the top of the next one. In pixels, a column is one run
+// from mid - p to mid + p, or the centre pixel when p is 0; the line over to the
+// next column's top (mid - q) climbs this column up to the row below that top
+// and steps over at the top.
+void VisualComponent::MeasureRuns() {
     if (width_ <= 0 || height_ <= 0)
         return;
-    backBuffer_ = QImage(width_, height_, QImage::Format_RGB32);
-    backBuffer_.fill(kField);
-    QPainter painter(&backBuffer_);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-
-    painter.setPen(CosmeticPen(kFrame));
-    painter.drawRect(0, 0, width_ - 1, height_ - 1);
-
+    pictureWidth_ = width_;
+    pictureHeight_ = height_;
     const int mid = height_ >> 1;
-    painter.fillRect(1, mid, width_ - 2, 1, kCentreLine);
-
-    if (!columns_)
-        return;
-    // One continuous line: up to the top of each column, down to its bottom, then
-    // over to the top of the next one.
-    QPolygon strokes;
-    strokes.reserve(2 * columnCount_ + 1);
-    strokes << QPoint(1, mid);
-    int lastY = mid;
-    for (int i = 0; i < columnCount_; ++i) {
-        const int x = i + 1;
-        const int p = columns_[i];
-        strokes << QPoint(x, mid - p) << QPoint(x, mid + p);
-        lastY = mid + p;
+    // Column i is drawn at x = i + 1; those beyond the picture are cut off.
+    const int shown = columns_ ? std::max(0, std::min(columnCount_, width_ - 1)) : 0;
+    runTop_.resize(static_cast<std::size_t>(shown));
+    runLength_.resize(static_cast<std::size_t>(shown));
+    for (int i = 0; i < shown; ++i) {
+        // Half-heights are never below zero; a taller one reaches past the frame,
+        // where the picture cuts it.
+        const int p = std::max<int>(columns_[i], 0);
+        int top = mid - p;
+        if (i + 1 < columnCount_) {
+            const int q = std::max<int>(columns_[i + 1], 0);
+            if (p + q >= 2)
+                top = std::min(top, mid - q + 1);
+        }
+        runTop_[static_cast<std::size_t>(i)] = top;
+        runLength_[static_cast<std::size_t>(i)] = mid + p - top;
     }
-    painter.setPen(CosmeticPen(kStroke));
-    painter.drawPolyline(strokes);
-    // The line leaves out its end point; paint it.
-    painter.fillRect(columnCount_, lastY, 1, 1, kStroke);
+    pictureCached_ = true;
+}
+
+// Every pixel is written once, row by row, without antialiasing.
+void VisualComponent::RenderRows(QImage& into, QPoint at, int first, int count) {
+    const QRgb field = kField.rgb(), frame = kFrame.rgb(), centre = kCentreLine.rgb();
+    const QRgb stroke = kStroke.rgb();
+    const int width = pictureWidth_, height = pictureHeight_;
+    const int mid = height >> 1;
+    const int shown = static_cast<int>(runTop_.size());
+    const int* const tops = runTop_.data();
+    const int* const lengths = runLength_.data();
+    // The columns inside the frame; a last one may lie on its right edge.
+    const int inner = std::clamp(shown, 0, std::max(width - 2, 0));
+    for (int r = 0; r < count; ++r) {
+        const int y = first + r;
+        QRgb* const row = reinterpret_cast<QRgb*>(into.scanLine(at.y() + r)) + at.x();
+        const bool frameRow = y == 0 || y == height - 1;
+        // The centre line lies inside the frame, over it where the two meet.
+        const QRgb inside = y == mid ? centre : frameRow ? frame : field;
+        row[0] = frame;
+        if (width > 1)
+            row[width - 1] = frame;
+        PaintRuns(row + 1, tops, lengths, inner, y, stroke, inside);
+        if (width > 2)
+            std::fill(row + 1 + inner, row + width - 1, inside);
+        if (shown > inner)
+            row[width - 1] = OverRun(frame, y, tops[inner], lengths[inner], stroke);
+    }
+}
+
+// Band by band: Qt hands the copy of a whole waveform to its thread pool, whose
+// wake-ups cost more than the copy itself.
+void VisualComponent::DrawBands(QPainter& painter, const QRect& picture) {
+    const int bandRows = std::max(1, kBandPixels / picture.width());
+    if (band_.width() != picture.width() || band_.height() < bandRows)
+        band_ = QImage(picture.width(), bandRows, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height() && !band_.isNull(); y += bandRows) {
+        const int rows = std::min(bandRows, picture.height() - y);
+        const QRect target(picture.left(), picture.top() + y, picture.width(), rows);
+        if (!pictures::Shows(painter, target))
+            continue;
+        RenderRows(band_, QPoint(0, 0), y, rows);
+        painter.drawImage(target, band_, QRect(0, 0, picture.width(), rows));
+    }
+}
+
+QRect VisualComponent::PictureArea() {
+    if (!pictureCached_)
+        MeasureRuns();
+    // After SetBounds without Reset the old picture is shown at the new place with
+    // its old size until the next Reset.
+    return pictureCached_ ? QRect(left_, top_, pictureWidth_, pictureHeight_) : QRect();
 }
 
 void VisualComponent::Draw(QPainter& painter) {
-    if (backBuffer_.isNull())
-        BuildBackBuffer();
-    // After SetBounds without Reset the old picture is shown at the new place with
-    // its old size until the next Reset.
-    if (!backBuffer_.isNull())
-        painter.drawImage(QPoint(left_, top_), backBuffer_);
+    const QRect picture = PictureArea();
+    if (!picture.isEmpty()) {
+        QPoint at;
+        if (QImage* image = DirectTarget(painter, picture, &at)) {
+            RenderRows(*image, at, 0, picture.height());
+        } else {
+            DrawBands(painter, picture);
+        }
+    }
 
     if (selectionFirst_ >= 0) {
         painter.fillRect(QRect(left_ + selectionFirst_ + 1, top_, selectionLast_ - selectionFirst_,

@@ -1,11 +1,17 @@
 #pragma once
 // The waveform: one vertical stroke per pixel column around a centre line, a play
-// cursor and a translucent selection band. The field, frame, centre line and
-// strokes are rendered once into a cached image, so moving the cursor or the
-// selection costs one image copy per paint; new columns always come with Reset,
-// which drops the cache. UI thread only.
+// cursor and a translucent selection band. The picture of the field, frame,
+// centre line and strokes is cached as runs (the rows each column's stroke
+// covers), worked out once per set of columns: new columns always come with
+// Reset, which marks the picture stale. A paint renders the runs straight into
+// the image being painted where it can, or else band by band through a small
+// image that stays in the processor's cache: either costs less than copying a
+// whole cached image, and allocates nothing. The playing cursor paints a new
+// picture on every tick. UI thread only.
 #include <QImage>
+#include <QRect>
 #include <memory>
+#include <vector>
 
 #include "IVisualComponent.h"
 
@@ -31,12 +37,19 @@ class VisualComponent : public IVisualComponent {
     int SelectionLast() const { return selectionLast_; }
     void SetSelection(int first, int last);
 
+    // Where Draw puts the cached picture, which it covers opaquely; built first
+    // if it is stale. Empty while there is no picture.
+    QRect PictureArea();
+
     // Column drawn at a client point, -1 outside the rectangle. A point on the
     // frame (edges are included) gives the nearest column inside it.
     int HitTest(int x, int y) const;
 
   private:
-    void BuildBackBuffer();
+    void MeasureRuns();
+    // Rows first .. first + count - 1 of the picture into an image, at a point.
+    void RenderRows(QImage& into, QPoint at, int first, int count);
+    void DrawBands(QPainter& painter, const QRect& picture);
 
     int left_;
     int top_;
@@ -49,5 +62,13 @@ class VisualComponent : public IVisualComponent {
     int cursorColumn_ = -1;
     int selectionFirst_ = -1;
     int selectionLast_ = -1;
-    QImage backBuffer_;  // null while no picture is cached
+    // The cached picture: its size, and per shown column the first row of its
+    // run and the rows below it. Kept, so that a new picture of the same size
+    // allocates nothing.
+    bool pictureCached_ = false;
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
+    std::vector<int> runTop_;
+    std::vector<int> runLength_;
+    QImage band_;
 };
