@@ -108,6 +108,8 @@ bool SourceData::BuildDecodeGraph() {
     peak = -1;
     // A load without a Clear in between starts counting afresh too.
     sampleCount = 0;
+    acceptedFrames_ = 0;
+    positionKnown_ = false;
     std::shared_ptr<media::ISampleGrabber> grabber;
     auto fail = [this](const wchar_t* label) {
         AbortGraph();
@@ -138,13 +140,18 @@ bool SourceData::BuildDecodeGraph() {
     CCallback callback(this);
     if (FAILED(grabber->SetCallback(&callback, 0)))
         return fail(L"SetCallback()");
+    store_.Start(
+        [this](const std::uint8_t* block, std::size_t length) { StoreBlock(block, length); });
     bool ok = DecodeToEnd(grabber);
-    // The streaming threads end with the graph, before the callback goes.
+    // The streaming threads end with the graph, before the callback goes; then
+    // the writer stores what they left it.
     AbortGraph();
+    store_.Finish();
     decodeEvents_.reset();
     bool stored = summary.Finish();
     stored = FinishWavFile(*this) && stored;
-    if (ok && !stored) {
+    // A write that failed after the decoder's end was not reported yet.
+    if (ok && (decodeStopped_.load() || !stored)) {
         StopDecoding(StoreFailure::Write);
         ReportStoreFailure();
         ok = false;
@@ -160,15 +167,18 @@ void SourceData::DiscardStore() {
     duration = 0;
 }
 
-// Streaming thread: the first failure is kept with its cause, and the wait for
+// Streaming or writer thread: the first failure is kept with its cause, and the wait for
 // the end of the decode is ended; later samples are dropped.
 void SourceData::StopDecoding(StoreFailure failure) {
-    if (decodeStopped_.load())
-        return;
-    storeFailure_ = failure;
-    failureCode_ = GetLastError();
-    failureText_ = GetLastErrorText();
-    decodeStopped_ = true;
+    {
+        std::lock_guard lock(failureMutex_);
+        if (decodeStopped_.load())
+            return;
+        storeFailure_ = failure;
+        failureCode_ = GetLastError();
+        failureText_ = GetLastErrorText();
+        decodeStopped_ = true;
+    }
     if (decodeEvents_)
         decodeEvents_->Notify(media::EC_USERABORT, 0, 0);
 }
@@ -204,7 +214,7 @@ bool SourceData::ReportDecodeEnd(long code) {
     while (pME->GetEvent(&event, &p1, &p2, 0) == S_OK)
         pME->FreeEventParams(event, p1, p2);
     ShowError(L"WaitForCompletion()");
-    return sampleCount > 0;
+    return acceptedFrames_.load() > 0;
 }
 
 bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabber) {
@@ -254,20 +264,38 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
     return ReportDecodeEnd(code);
 }
 
+// Streaming thread: only counts and copies, so that the decoder gets the core
+// back at once; the writer thread does the rest.
 void SourceData::AddSamples(const std::uint8_t* buffer, long length, double sampleTime) {
     if (decodeStopped_.load() || length <= 0)
         return;
     long frames = blockAlign ? length / blockAlign : 0;
     // The sample count, the positions and the WAV header must all stay exact.
-    if (sampleCount + static_cast<std::int64_t>(frames) > maxFrames_) {
+    std::int64_t accepted = acceptedFrames_.load(std::memory_order_relaxed) + frames;
+    if (accepted > maxFrames_) {
         StopDecoding(StoreFailure::TooLong);
         return;
     }
-    if (!StoreSamples(buffer, length, frames)) {
+    acceptedFrames_.store(accepted, std::memory_order_relaxed);
+    if (store_.Running()) {
+        // The next buffer's frames count from its own start, so a buffer that
+        // ends within a frame ends its block.
+        store_.Add(buffer, static_cast<std::size_t>(length),
+                   blockAlign != 0 && length % blockAlign != 0);
+    } else if (!StoreSamples(buffer, length, frames)) {
         StopDecoding(StoreFailure::Write);
         return;
     }
     UpdateProgress(sampleTime);
+}
+
+// Writer thread: once storing has stopped, the rest is dropped.
+void SourceData::StoreBlock(const std::uint8_t* block, std::size_t length) {
+    if (decodeStopped_.load())
+        return;
+    auto bytes = static_cast<long>(length);
+    if (!StoreSamples(block, bytes, blockAlign ? bytes / blockAlign : 0))
+        StopDecoding(StoreFailure::Write);
 }
 
 // The count grows only by what both files took, so that a sample index always
@@ -324,9 +352,13 @@ void SourceData::MonoFromAnyWidth(const std::uint8_t* buffer, long frames) {
 }
 
 void SourceData::UpdateProgress(double sampleTime) {
+    // The graph is asked until it first knows its position; from then on the
+    // buffer's time says where the decoder is, without a query per buffer.
     std::int64_t position = 0;
+    if (!positionKnown_ && duration != 0 && pMS)
+        positionKnown_ = pMS->GetCurrentPosition(&position) == S_OK;
     std::int32_t next;
-    if (duration != 0 && pMS && pMS->GetCurrentPosition(&position) == S_OK)
+    if (duration != 0 && positionKnown_)
         next = static_cast<std::int32_t>(sampleTime / (static_cast<double>(duration) * 1e-7) * 100);
     else
         next = progress + 1;
