@@ -113,7 +113,6 @@ class SourceData : public IData {
     void UpdateProgress(double sampleTime);
     void MonoFrom16Bit(const std::uint8_t* buffer, long frames);
     void MonoFromAnyWidth(const std::uint8_t* buffer, long frames);
-    bool ReadDisplay(std::int64_t first, std::int64_t count, std::vector<std::int16_t>* out) const;
     void ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
                                  std::vector<int>* maxima) const;
     void ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
