@@ -7,8 +7,8 @@
 // and block maxima and raw samples only near its edges, so the work per call is
 // bounded by the view's width, not by the span it covers.
 //
-// Threads: Add and Finish run on the decoding thread; the reads only after the
-// load has finished.
+// Threads: Add runs on the load's writer thread, Finish on the loading thread
+// once the writer has ended; the reads only after the load has finished.
 #include <cstdint>
 #include <vector>
 

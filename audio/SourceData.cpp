@@ -169,8 +169,8 @@ void SourceData::DiscardStore() {
     duration = 0;
 }
 
-// Streaming or writer thread: the first failure is kept with its cause, and the wait for
-// the end of the decode is ended; later samples are dropped.
+// Streaming or writer thread: the first failure is kept with its cause, and the
+// wait for the end of the decode is ended; later samples are dropped.
 void SourceData::StopDecoding(StoreFailure failure) {
     {
         std::lock_guard lock(failureMutex_);
