@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "Callback.h"
@@ -108,6 +110,8 @@ bool SourceData::BuildDecodeGraph() {
     peak = -1;
     // A load without a Clear in between starts counting afresh too.
     sampleCount = 0;
+    acceptedFrames_ = 0;
+    positionKnown_ = false;
     std::shared_ptr<media::ISampleGrabber> grabber;
     auto fail = [this](const wchar_t* label) {
         AbortGraph();
@@ -138,13 +142,18 @@ bool SourceData::BuildDecodeGraph() {
     CCallback callback(this);
     if (FAILED(grabber->SetCallback(&callback, 0)))
         return fail(L"SetCallback()");
+    store_.Start(
+        [this](const std::uint8_t* block, std::size_t length) { StoreBlock(block, length); });
     bool ok = DecodeToEnd(grabber);
-    // The streaming threads end with the graph, before the callback goes.
+    // The streaming threads end with the graph, before the callback goes; then
+    // the writer stores what they left it.
     AbortGraph();
+    store_.Finish();
     decodeEvents_.reset();
     bool stored = summary.Finish();
     stored = FinishWavFile(*this) && stored;
-    if (ok && !stored) {
+    // A write that failed after the decoder's end was not reported yet.
+    if (ok && (decodeStopped_.load() || !stored)) {
         StopDecoding(StoreFailure::Write);
         ReportStoreFailure();
         ok = false;
@@ -160,15 +169,18 @@ void SourceData::DiscardStore() {
     duration = 0;
 }
 
-// Streaming thread: the first failure is kept with its cause, and the wait for
-// the end of the decode is ended; later samples are dropped.
+// Streaming or writer thread: the first failure is kept with its cause, and the
+// wait for the end of the decode is ended; later samples are dropped.
 void SourceData::StopDecoding(StoreFailure failure) {
-    if (decodeStopped_.load())
-        return;
-    storeFailure_ = failure;
-    failureCode_ = GetLastError();
-    failureText_ = GetLastErrorText();
-    decodeStopped_ = true;
+    {
+        std::lock_guard lock(failureMutex_);
+        if (decodeStopped_.load())
+            return;
+        storeFailure_ = failure;
+        failureCode_ = GetLastError();
+        failureText_ = GetLastErrorText();
+        decodeStopped_ = true;
+    }
     if (decodeEvents_)
         decodeEvents_->Notify(media::EC_USERABORT, 0, 0);
 }
@@ -204,7 +216,7 @@ bool SourceData::ReportDecodeEnd(long code) {
     while (pME->GetEvent(&event, &p1, &p2, 0) == S_OK)
         pME->FreeEventParams(event, p1, p2);
     ShowError(L"WaitForCompletion()");
-    return sampleCount > 0;
+    return acceptedFrames_.load() > 0;
 }
 
 bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabber) {
@@ -254,20 +266,38 @@ bool SourceData::DecodeToEnd(const std::shared_ptr<media::ISampleGrabber>& grabb
     return ReportDecodeEnd(code);
 }
 
+// Streaming thread: only counts and copies, so that the decoder gets the core
+// back at once; the writer thread does the rest.
 void SourceData::AddSamples(const std::uint8_t* buffer, long length, double sampleTime) {
     if (decodeStopped_.load() || length <= 0)
         return;
     long frames = blockAlign ? length / blockAlign : 0;
     // The sample count, the positions and the WAV header must all stay exact.
-    if (sampleCount + static_cast<std::int64_t>(frames) > maxFrames_) {
+    std::int64_t accepted = acceptedFrames_.load(std::memory_order_relaxed) + frames;
+    if (accepted > maxFrames_) {
         StopDecoding(StoreFailure::TooLong);
         return;
     }
-    if (!StoreSamples(buffer, length, frames)) {
+    acceptedFrames_.store(accepted, std::memory_order_relaxed);
+    if (store_.Running()) {
+        // The next buffer's frames count from its own start, so a buffer that
+        // ends within a frame ends its block.
+        store_.Add(buffer, static_cast<std::size_t>(length),
+                   blockAlign != 0 && length % blockAlign != 0);
+    } else if (!StoreSamples(buffer, length, frames)) {
         StopDecoding(StoreFailure::Write);
         return;
     }
     UpdateProgress(sampleTime);
+}
+
+// Writer thread: once storing has stopped, the rest is dropped.
+void SourceData::StoreBlock(const std::uint8_t* block, std::size_t length) {
+    if (decodeStopped_.load())
+        return;
+    auto bytes = static_cast<long>(length);
+    if (!StoreSamples(block, bytes, blockAlign ? bytes / blockAlign : 0))
+        StopDecoding(StoreFailure::Write);
 }
 
 // The count grows only by what both files took, so that a sample index always
@@ -324,9 +354,13 @@ void SourceData::MonoFromAnyWidth(const std::uint8_t* buffer, long frames) {
 }
 
 void SourceData::UpdateProgress(double sampleTime) {
+    // The graph is asked until it first knows its position; from then on the
+    // buffer's time says where the decoder is, without a query per buffer.
     std::int64_t position = 0;
+    if (!positionKnown_ && duration != 0 && pMS)
+        positionKnown_ = pMS->GetCurrentPosition(&position) == S_OK;
     std::int32_t next;
-    if (duration != 0 && pMS && pMS->GetCurrentPosition(&position) == S_OK)
+    if (duration != 0 && positionKnown_)
         next = static_cast<std::int32_t>(sampleTime / (static_cast<double>(duration) * 1e-7) * 100);
     else
         next = progress + 1;
@@ -559,65 +593,149 @@ std::vector<std::int64_t> BucketEdges(std::int64_t m, int count) {
     return edges;
 }
 
-int MaxAbs(const std::int16_t* samples, std::int64_t n) {
-    int value = 0;
+int MaxOf(const std::uint16_t* values, std::int64_t n) {
+    std::uint16_t high = 0;
     for (std::int64_t k = 0; k < n; ++k)
-        value = std::max(value, std::abs(static_cast<int>(samples[k])));
-    return value;
+        high = std::max(high, values[k]);
+    return high;
 }
+
+// Stretches of a file of 16-bit values, read with few system calls: stretches
+// asked for in increasing order are read as one run when fewer than kJoin values
+// lie between them, as a call costs about what copying that many does.
+template <class T>
+class Stretches {
+  public:
+    // Values [first, last); `first` no smaller than any asked for before.
+    void Want(std::int64_t first, std::int64_t last) {
+        if (first >= last)
+            return;
+        if (!runs_.empty() && first <= runs_.back().last + kJoin)
+            runs_.back().last = std::max(runs_.back().last, last);
+        else
+            runs_.push_back({first, last, 0});
+    }
+    // What a short read left out reads as zero.
+    void Read(int fd) {
+        std::size_t total = 0;
+        for (Run& run : runs_) {
+            run.at = total;
+            total += static_cast<std::size_t>(run.last - run.first);
+        }
+        values_.reset(new T[total]);
+        for (const Run& run : runs_) {
+            T* into = values_.get() + run.at;
+            auto wanted = static_cast<std::size_t>(run.last - run.first) * sizeof(T);
+            ssize_t got =
+                fd < 0 ? -1 : ::pread(fd, into, wanted, run.first * std::int64_t{sizeof(T)});
+            auto kept = static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+            std::memset(reinterpret_cast<char*>(into) + kept, 0, wanted - kept);
+        }
+    }
+    // The values from `index` on, which lies in a stretch asked for.
+    const T* At(std::int64_t index) const {
+        auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                    [](std::int64_t i, const Run& r) { return i < r.first; });
+        --run;
+        return values_.get() + run->at + static_cast<std::size_t>(index - run->first);
+    }
+
+  private:
+    static constexpr std::int64_t kJoin = 2048;
+    struct Run {
+        std::int64_t first, last;
+        std::size_t at;
+    };
+    std::vector<Run> runs_;
+    std::unique_ptr<T[]> values_;
+};
+
+constexpr int kUnknown = std::numeric_limits<int>::max();
 
 }  // namespace
 
-bool SourceData::ReadDisplay(std::int64_t first, std::int64_t count,
-                             std::vector<std::int16_t>* out) const {
-    out->assign(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)), 0);
-    if (out->empty() || !displayFile.IsOpen())
-        return false;
-    // A short read leaves the rest at zero.
-    return ::pread(displayFile.fd, out->data(), out->size() * 2, first * 2) ==
-           static_cast<ssize_t>(out->size() * 2);
-}
-
 void SourceData::ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
                                          std::vector<int>* maxima) const {
-    std::vector<std::int16_t> samples;
-    ReadDisplay(scrollSample, edges.back(), &samples);
+    Stretches<std::int16_t> samples;
+    samples.Want(scrollSample, scrollSample + edges.back());
+    samples.Read(displayFile.fd);
+    const std::int16_t* first = samples.At(scrollSample);
     for (std::size_t j = 0; j + 1 < edges.size(); ++j)
-        (*maxima)[j] = MaxAbs(samples.data() + edges[j], edges[j + 1] - edges[j]);
+        (*maxima)[j] = MaxAbs(first + edges[j], edges[j + 1] - edges[j]);
 }
 
-// The inside of each bucket comes from the block summary; only the block that
-// holds each bucket edge is read raw, once for the two buckets that meet there.
-// Every bucket spans at least two blocks on this path.
+// The inside of each column comes from the group maxima; the rest of it, its
+// fringes, from the block maxima, and what no whole block covers from raw
+// samples. A fringe is not read when the maximum over the groups or blocks that
+// hold it is no larger than what its column already has: it could not change
+// the column.
 void SourceData::ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
                                          std::vector<int>* maxima) const {
     constexpr std::int64_t B = PeakSummary::kBlock;
-    const std::int64_t s = scrollSample;
-    const std::size_t count = edges.size() - 1;
-    const std::int64_t firstBlock = s / B;
-    std::vector<std::uint16_t> blocks;
-    summary.ReadBlocks(firstBlock, (s + edges.back()) / B, &blocks);
-    for (std::size_t j = 0; j < count; ++j) {
-        std::int64_t a = (s + edges[j] + B - 1) / B, b = (s + edges[j + 1]) / B;
-        int value = 0;
-        for (std::int64_t k = a; k < b; ++k)
-            value =
-                std::max(value, static_cast<int>(blocks[static_cast<std::size_t>(k - firstBlock)]));
-        (*maxima)[j] = value;
+    constexpr std::int64_t G = PeakSummary::kGroup;
+    const std::vector<std::uint16_t>& groups = summary.Groups();
+    const auto wholeGroups = static_cast<std::int64_t>(groups.size());
+    const std::int64_t blocks = summary.Blocks();
+    struct Fringe {
+        std::size_t column;
+        std::int64_t first, last;  // samples
+    };
+
+    std::vector<Fringe> fringes;
+    for (std::size_t j = 0; j < edges.size() - 1; ++j) {
+        std::int64_t first = scrollSample + edges[j], last = scrollSample + edges[j + 1];
+        std::int64_t a = std::min((first + G - 1) / G, wholeGroups);
+        std::int64_t b = std::min(last / G, wholeGroups);
+        int& value = (*maxima)[j];
+        auto keep = [&](std::int64_t from, std::int64_t to) {
+            if (from >= to)
+                return;
+            std::int64_t g = from / G, h = (to - 1) / G + 1;
+            if (h > wholeGroups || MaxOf(groups.data() + g, h - g) > value)
+                fringes.push_back({j, from, to});
+        };
+        if (a < b) {
+            value = MaxOf(groups.data() + a, b - a);
+            keep(first, a * G);
+            keep(b * G, last);
+        } else {
+            keep(first, last);
+        }
     }
-    std::vector<std::int16_t> raw;
-    for (std::size_t j = 0; j <= count; ++j) {
-        std::int64_t edge = s + edges[j];
-        if (edge % B == 0)
-            continue;
-        std::int64_t start = edge / B * B;
-        std::int64_t length = std::min<std::int64_t>(B, sampleCount - start);
-        ReadDisplay(start, length, &raw);
-        std::int64_t split = edge - start;
-        if (j > 0)
-            (*maxima)[j - 1] = std::max((*maxima)[j - 1], MaxAbs(raw.data(), split));
-        if (j < count)
-            (*maxima)[j] = std::max((*maxima)[j], MaxAbs(raw.data() + split, length - split));
+
+    Stretches<std::uint16_t> blockMaxima;
+    for (const Fringe& f : fringes)
+        blockMaxima.Want(f.first / B, std::min((f.last + B - 1) / B, blocks));
+    blockMaxima.Read(summary.File());
+    std::vector<Fringe> ends;
+    for (const Fringe& f : fringes) {
+        std::int64_t a = std::min((f.first + B - 1) / B, blocks);
+        std::int64_t b = std::min(f.last / B, blocks);
+        if (a < b) {
+            int& value = (*maxima)[f.column];
+            value = std::max(value, MaxOf(blockMaxima.At(a), b - a));
+            ends.push_back({f.column, f.first, a * B});
+            ends.push_back({f.column, b * B, f.last});
+        } else {
+            ends.push_back(f);
+        }
+    }
+
+    Stretches<std::int16_t> samples;
+    auto needed = [&](const Fringe& e) {
+        if (e.first >= e.last)
+            return false;
+        std::int64_t k = e.first / B, l = (e.last - 1) / B + 1;
+        int bound = l > blocks ? kUnknown : MaxOf(blockMaxima.At(k), l - k);
+        return bound > (*maxima)[e.column];
+    };
+    std::erase_if(ends, [&](const Fringe& e) { return !needed(e); });
+    for (const Fringe& e : ends)
+        samples.Want(e.first, e.last);
+    samples.Read(displayFile.fd);
+    for (const Fringe& e : ends) {
+        int& value = (*maxima)[e.column];
+        value = std::max(value, MaxAbs(samples.At(e.first), e.last - e.first));
     }
 }
 

@@ -3,14 +3,17 @@
 // oscillogram's view state (zoom, scroll, cursor and selection, all in samples).
 //
 // Threads: AddSamples runs on the decode graph's streaming thread while a file
-// loads; everything else on the UI thread, or on the loading thread during a load.
+// loads, and hands the samples to a writer thread of the load's own that stores
+// them; everything else on the UI thread, or on the loading thread during a load.
 #include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "BlockQueue.h"
 #include "IData.h"
 #include "Media.h"
 #include "PeakSummary.h"
@@ -95,6 +98,7 @@ class SourceData : public IData {
 
     bool BuildDecodeGraph();
     bool StoreSamples(const std::uint8_t* buffer, long length, long frames);
+    void StoreBlock(const std::uint8_t* block, std::size_t length);
     void StopDecoding(StoreFailure failure);
     bool ReportDecodeEnd(long code);
     void ReportStoreFailure();
@@ -109,15 +113,22 @@ class SourceData : public IData {
     void UpdateProgress(double sampleTime);
     void MonoFrom16Bit(const std::uint8_t* buffer, long frames);
     void MonoFromAnyWidth(const std::uint8_t* buffer, long frames);
-    bool ReadDisplay(std::int64_t first, std::int64_t count, std::vector<std::int16_t>* out) const;
     void ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
                                  std::vector<int>* maxima) const;
     void ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
                                  std::vector<int>* maxima) const;
     std::int32_t ClampSample(double sample) const;
-    std::vector<std::int16_t> monoBuffer_;  // streaming thread only
-    // Set by the streaming thread when it stops storing; the rest is written
-    // before the flag and read on the loading thread once the graph has gone.
+    std::vector<std::int16_t> monoBuffer_;  // writer thread only
+    // What the streaming thread has taken so far, in frames; it answers for the
+    // store's limit before the writer has caught up.
+    std::atomic<std::int64_t> acceptedFrames_{0};
+    bool positionKnown_ = false;  // streaming thread only
+    // Decoded buffers on their way from the streaming thread to the store.
+    BlockQueue store_{std::size_t{1} << 18, 4};
+    // Set by the thread that stops storing (streaming thread: too long; writer:
+    // a failed write); the rest is written under the mutex before the flag, and
+    // read on the loading thread once the graph and the writer have gone.
+    std::mutex failureMutex_;
     std::atomic<bool> decodeStopped_{false};
     StoreFailure storeFailure_ = StoreFailure::None;
     std::uint32_t failureCode_ = 0;
