@@ -380,8 +380,16 @@ HRESULT FilterGraph::RenderWave(const std::string& path) {
     }
     renderer_ = renderer;
     auto duration = QueryTime(GST_QUERY_DURATION);
+    rendered_ = {duration, Capabilities() & ~AM_SEEKING_CanGetCurrentPos};
     GstClockTime nanoseconds =
         duration ? static_cast<GstClockTime>(*duration) * 100 : GST_CLOCK_TIME_NONE;
+    // A stream that waits prerolled keeps time all the same, and its first run
+    // puts the first sample that far into it, after as much silence (a quarter
+    // of a second and more). The output waits connected but without a stream
+    // instead; the next start opens one at once.
+    SetPipelineState(GST_STATE_READY);
+    events_->ClearError();
+    events_->ResetEnd();
     OutputControl output{[device = renderer.get()] { return device->PrepareToStart(); },
                          [device = renderer.get()] { device->ForgetDevice(); }};
     playback_ = std::make_unique<Playback>(pipeline_.get(), events_, renderer->Clock(),
@@ -608,6 +616,14 @@ bool FilterGraph::QueryStream(GstQuery* query) {
 }
 
 std::optional<std::int64_t> FilterGraph::QueryTime(GstQueryType type) {
+    std::optional<std::int64_t> time = QueryStreamTime(type);
+    // A rendered file waits stopped: what its preroll found still holds.
+    if (!time && type == GST_QUERY_DURATION)
+        return rendered_.duration;
+    return time;
+}
+
+std::optional<std::int64_t> FilterGraph::QueryStreamTime(GstQueryType type) {
     auto query =
         QueryHandle::Adopt(type == GST_QUERY_DURATION ? gst_query_new_duration(GST_FORMAT_TIME)
                                                       : gst_query_new_position(GST_FORMAT_TIME));
@@ -639,7 +655,7 @@ std::uint32_t FilterGraph::Capabilities() {
         capabilities |=
             AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards;
     }
-    return capabilities;
+    return capabilities | rendered_.capabilities;
 }
 
 HRESULT FilterGraph::CheckCapabilities(std::uint32_t* capabilities) {

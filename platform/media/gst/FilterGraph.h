@@ -31,7 +31,10 @@
 // Playback: RenderFile builds WaveSource -> AudioRenderer (PlaybackFilters.h)
 // for a WAV file and prerolls the graph to PAUSED within kMaxRenderWait; a
 // file that does not play, or a sound server that does not answer, fails it
-// with the reason as the last error. The graph then answers IBasicAudio (the
+// with the reason as the last error. It leaves the graph stopped but connected
+// to the server (READY), where the file's duration and seeking still answer,
+// so that the first Run does not start a stream that has been kept waiting.
+// The graph then answers IBasicAudio (the
 // renderer's volume) and IGraphClock (the renderer's clock), and a Playback
 // (Playback.h) follows its states and seeks and watches for a stalled output.
 // After the first ERROR of a run further ones are dropped: a sink whose server
@@ -153,6 +156,7 @@ class FilterGraph final : public IGraphBuilder,
     GstState TargetState() const;
     bool QueryStream(GstQuery* query);
     std::optional<std::int64_t> QueryTime(GstQueryType type);
+    std::optional<std::int64_t> QueryStreamTime(GstQueryType type);
     std::uint32_t Capabilities();
     HRESULT FailWithPipelineError(const wchar_t* fallback);
     HRESULT Preroll();
@@ -167,6 +171,11 @@ class FilterGraph final : public IGraphBuilder,
     std::vector<Link> links_;
     // Set once a file is rendered.
     std::shared_ptr<AudioRenderer> renderer_;
+    // What the rendered file's preroll found, for the stopped graph to answer.
+    struct Rendered {
+        std::optional<std::int64_t> duration;
+        std::uint32_t capabilities = 0;
+    } rendered_;
     std::unique_ptr<Playback> playback_;
     // The thread inside a one-thread-at-a-time operation; none outside them.
     std::atomic<std::thread::id> caller_{};

@@ -10,6 +10,12 @@ namespace media::gst {
 
 namespace {
 
+// Where a new stream's first sample goes. The server takes a stream in by
+// rewinding what its output has mixed ahead, and what lies in that stretch
+// (up to ~9 ms on a PulseAudio null sink) can be lost; a stream that starts
+// this far in loses silence there instead of the phrase's first sound.
+constexpr GstClockTime kStartLead = 20 * GST_MSECOND;
+
 double GainOf(long volume) {
     return std::pow(10.0, static_cast<double>(volume) / 2000.0);
 }
@@ -54,7 +60,8 @@ bool AudioRenderer::Build() {
     auto sink = MakeElement("pulsesink");
     if (!AddToBin(convert) || !AddToBin(resample) || !AddToBin(volume) || !AddToBin(sink))
         return false;
-    g_object_set(sink.get(), "client-name", "Sayalike", nullptr);
+    g_object_set(sink.get(), "client-name", "Sayalike", "ts-offset",
+                 static_cast<gint64>(kStartLead), nullptr);
     if (!gst_element_link_many(convert.get(), resample.get(), volume.get(), sink.get(), nullptr)) {
         SetLastError(static_cast<std::uint32_t>(E_FAIL), L"Cannot assemble the audio renderer");
         return false;
@@ -63,7 +70,7 @@ bool AudioRenderer::Build() {
         return false;
     volume_ = volume;
     sink_ = sink;
-    clock_ = std::make_shared<StreamClock>(sink);
+    clock_ = std::make_shared<StreamClock>(sink, kStartLead);
     return true;
 }
 

@@ -6,7 +6,8 @@
 //
 // AudioRenderer: the default audio output. Input pin "Audio Input pin
 // (rendered)": audioconvert ! audioresample ! volume ! pulsesink, so any PCM
-// plays. It answers
+// plays, every sample 20 ms after its time, so that the start of a new stream
+// is not lost where the server takes it in (PlaybackFilters.cpp). It answers
 //   IBasicAudio      volume in hundredths of a decibel, gain 10^(v/2000),
 //                    -10000 silent; values are clamped to -10000..0 and read
 //                    back as stored. A change is heard at once on a playing

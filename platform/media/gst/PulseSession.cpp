@@ -6,6 +6,8 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/volume.h>
 
+#include <cstdlib>
+#include <mutex>
 #include <sstream>
 
 #include "LastError.h"
@@ -40,9 +42,10 @@ using ContextPtr = std::unique_ptr<pa_context, ContextRelease>;
 
 }  // namespace
 
+// One connection to the server, shared by the sessions that ask through it.
 // Members in this order: the context goes before the mainloop it runs on.
 struct PulseConnection {
-    std::chrono::milliseconds deadline;
+    std::string server;  // the environment's naming of the server it was made for
     LoopPtr loop;
     ContextPtr context;
 
@@ -103,13 +106,13 @@ bool ContextBroken(pa_context* context) {
 // Waits with the mainloop locked until `done` holds, the context breaks or the
 // deadline passes. True unless the deadline passed first.
 template <class Done>
-bool WaitBounded(PulseConnection& s, Done done) {
+bool WaitBounded(PulseConnection& s, std::chrono::milliseconds deadline, Done done) {
     struct Timer {
         pa_threaded_mainloop* loop;
         bool expired = false;
     } timer{s.Loop()};
     auto usec = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(s.deadline).count());
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline).count());
     pa_time_event* event = pa_context_rttime_new(
         s.Context(), pa_rtclock_now() + usec,
         [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
@@ -130,15 +133,16 @@ bool WaitBounded(PulseConnection& s, Done done) {
 // it when the server does not answer in time so that the callback never runs
 // on a finished wait.
 template <class Done>
-HRESULT Await(PulseConnection& s, pa_operation* op, Done done, const char* what) {
+HRESULT Await(PulseConnection& s, std::chrono::milliseconds deadline, pa_operation* op, Done done,
+              const char* what) {
     if (!op)
         return FailWithContextError(s.Context(), what);
-    bool answered = WaitBounded(s, done);
+    bool answered = WaitBounded(s, deadline, done);
     if (!done())
         pa_operation_cancel(op);
     pa_operation_unref(op);
     if (!answered)
-        return FailTimeout(s.deadline);
+        return FailTimeout(deadline);
     if (!done())
         return FailWithContextError(s.Context(), what);
     return S_OK;
@@ -195,51 +199,99 @@ void OnSuccess(pa_context*, int success, void* userdata) {
     Signal(query->loop);
 }
 
-}  // namespace
-
-PulseSession::PulseSession(std::chrono::milliseconds deadline)
-    : state_(std::make_unique<PulseConnection>()) {
-    state_->deadline = deadline;
+std::string EnvironmentServer() {
+    const char* server = std::getenv("PULSE_SERVER");
+    const char* config = std::getenv("PULSE_CLIENTCONFIG");
+    return std::string(server ? server : "") + '\n' + (config ? config : "");
 }
 
-PulseSession::~PulseSession() = default;
-
-HRESULT PulseSession::Connect() {
-    if (state_->Loop()) {
-        // Connected before, or tried to: a session does not connect twice.
-        if (!state_->Context())
-            return E_FAIL;
-        MainloopLock lock(state_->Loop());
-        if (pa_context_get_state(state_->Context()) == PA_CONTEXT_READY)
-            return S_OK;
-        return FailWithContextError(state_->Context(), nullptr);
+// The process's connection, and who is making a new one.
+class Connections {
+  public:
+    std::shared_ptr<PulseConnection> Current() {
+        std::lock_guard lock(mutex_);
+        return current_;
     }
-    state_->loop.reset(pa_threaded_mainloop_new());
-    if (!state_->Loop() || pa_threaded_mainloop_start(state_->Loop()) < 0) {
+    void Keep(std::shared_ptr<PulseConnection> connection) {
+        std::lock_guard lock(mutex_);
+        current_ = std::move(connection);
+    }
+
+    std::timed_mutex connecting;
+
+  private:
+    std::mutex mutex_;
+    std::shared_ptr<PulseConnection> current_;
+};
+
+Connections& TheConnections() {
+    static Connections connections;
+    return connections;
+}
+
+// The kept connection when it still serves `server`.
+std::shared_ptr<PulseConnection> Usable(const std::string& server) {
+    auto connection = TheConnections().Current();
+    if (!connection || connection->server != server)
+        return nullptr;
+    MainloopLock lock(connection->Loop());
+    if (pa_context_get_state(connection->Context()) != PA_CONTEXT_READY)
+        return nullptr;
+    return connection;
+}
+
+HRESULT Open(PulseConnection& c, std::chrono::milliseconds deadline) {
+    c.loop.reset(pa_threaded_mainloop_new());
+    if (!c.Loop() || pa_threaded_mainloop_start(c.Loop()) < 0) {
         SetLastError(PA_ERR_INTERNAL, L"Cannot start the PulseAudio client thread");
         return E_FAIL;
     }
-    MainloopLock lock(state_->Loop());
-    state_->context =
-        ContextPtr(pa_context_new(pa_threaded_mainloop_get_api(state_->Loop()), "Sayalike"),
-                   ContextRelease{state_->Loop()});
-    if (!state_->Context()) {
+    MainloopLock lock(c.Loop());
+    c.context = ContextPtr(pa_context_new(pa_threaded_mainloop_get_api(c.Loop()), "Sayalike"),
+                           ContextRelease{c.Loop()});
+    if (!c.Context()) {
         SetLastError(PA_ERR_INTERNAL, L"Cannot create a PulseAudio context");
         return E_FAIL;
     }
     pa_context_set_state_callback(
-        state_->Context(),
+        c.Context(),
         [](pa_context*, void* loop) { Signal(static_cast<pa_threaded_mainloop*>(loop)); },
-        state_->Loop());
-    if (pa_context_connect(state_->Context(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return FailWithContextError(state_->Context(), nullptr);
-    }
-    auto ready = [this] { return pa_context_get_state(state_->Context()) == PA_CONTEXT_READY; };
-    if (!WaitBounded(*state_, ready))
-        return FailTimeout(state_->deadline);
+        c.Loop());
+    if (pa_context_connect(c.Context(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return FailWithContextError(c.Context(), nullptr);
+    auto ready = [&c] { return pa_context_get_state(c.Context()) == PA_CONTEXT_READY; };
+    if (!WaitBounded(c, deadline, ready))
+        return FailTimeout(deadline);
     if (!ready())
-        return FailWithContextError(state_->Context(), nullptr);
+        return FailWithContextError(c.Context(), nullptr);
     return S_OK;
+}
+
+}  // namespace
+
+PulseSession::PulseSession(std::chrono::milliseconds deadline) : deadline_(deadline) {}
+
+PulseSession::~PulseSession() = default;
+
+HRESULT PulseSession::Connect() {
+    std::string server = EnvironmentServer();
+    if ((state_ = Usable(server)))
+        return S_OK;
+    Connections& connections = TheConnections();
+    std::unique_lock lock(connections.connecting, std::defer_lock);
+    if (!lock.try_lock_for(deadline_))
+        return FailTimeout(deadline_);
+    // Another session may have connected while this one waited.
+    if ((state_ = Usable(server)))
+        return S_OK;
+    auto fresh = std::make_shared<PulseConnection>();
+    fresh->server = server;
+    HRESULT hr = Open(*fresh, deadline_);
+    // A connection that failed is not kept: the next question tries afresh.
+    connections.Keep(SUCCEEDED(hr) ? fresh : nullptr);
+    if (SUCCEEDED(hr))
+        state_ = fresh;
+    return hr;
 }
 
 HRESULT PulseSession::QuerySources(const std::string* name, const char* what,
@@ -256,7 +308,7 @@ HRESULT PulseSession::QuerySources(const std::string* name, const char* what,
                                                   &query)
              : pa_context_get_source_info_list(state_->Context(), OnSourceInfo, &query);
     hr = Await(
-        *state_, op, [&] { return query.finished; }, what);
+        *state_, deadline_, op, [&] { return query.finished; }, what);
     if (FAILED(hr))
         return hr;
     if (query.failed || (name && query.sources.empty()))
@@ -293,7 +345,7 @@ HRESULT PulseSession::SetActivePort(const std::string& source, const std::string
                                                           port.c_str(), OnSuccess, &query);
     std::string what = "Selecting input \"" + port + "\"";
     hr = Await(
-        *state_, op, [&] { return query.finished; }, what.c_str());
+        *state_, deadline_, op, [&] { return query.finished; }, what.c_str());
     if (FAILED(hr))
         return hr;
     if (!query.succeeded)
@@ -315,7 +367,7 @@ HRESULT PulseSession::SetVolume(const std::string& source, std::uint8_t channels
     pa_operation* op = pa_context_set_source_volume_by_name(state_->Context(), source.c_str(),
                                                             &levels, OnSuccess, &query);
     hr = Await(
-        *state_, op, [&] { return query.finished; }, "Setting the input level");
+        *state_, deadline_, op, [&] { return query.finished; }, "Setting the input level");
     if (FAILED(hr))
         return hr;
     if (!query.succeeded) {

@@ -1,15 +1,23 @@
 #pragma once
-// A short-lived connection to the PulseAudio server for device questions: the
-// list of capture sources, one source's state, its active port and its volume.
+// Device questions to the PulseAudio server: the list of capture sources, one
+// source's state, its active port and its volume.
 //
-// Every wait on the server is bounded by the session's deadline (2 s by default),
-// so a server that accepts the connection but never answers (a stopped process)
-// makes the call fail instead of hanging the caller. Failing calls set the
-// calling thread's last error ("Connection refused", "PulseAudio server did not
-// answer within 2 s", ...).
+// Sessions are cheap: they all ask through the process's one connection, made
+// on first use and kept, so a question costs a round trip rather than a new
+// client thread and a connection. The connection is made afresh when the
+// server went away or the environment names another server (PULSE_SERVER,
+// PULSE_CLIENTCONFIG).
 //
-// Threads: a session belongs to the thread that made it; libpulse runs its own
-// mainloop thread inside, which only signals the waiting caller.
+// Every wait on the server, connecting included, is bounded by the session's
+// deadline (2 s by default), so a server that accepts the connection but never
+// answers (a stopped process) makes the call fail instead of hanging the
+// caller. Failing calls set the calling thread's last error ("Connection
+// refused", "PulseAudio server did not answer within 2 s", ...).
+//
+// Threads: a session belongs to the thread that made it; sessions on several
+// threads ask at once. libpulse runs the connection's mainloop on a thread of
+// its own, which only signals the waiting callers; no session may be used on
+// that thread.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -46,8 +54,8 @@ class PulseSession {
     PulseSession(const PulseSession&) = delete;
     PulseSession& operator=(const PulseSession&) = delete;
 
-    // Connects to the server the environment names (PULSE_SERVER), never
-    // starting one.
+    // Makes sure of a connection to the server the environment names
+    // (PULSE_SERVER), never starting one.
     HRESULT Connect();
     // Capture sources in the server's order; monitors of sinks are left out.
     HRESULT ListCaptureSources(std::vector<PulseSource>* sources);
@@ -62,7 +70,8 @@ class PulseSession {
     HRESULT QuerySources(const std::string* name, const char* what,
                          std::vector<PulseSource>* sources);
 
-    std::unique_ptr<PulseConnection> state_;
+    std::chrono::milliseconds deadline_;
+    std::shared_ptr<PulseConnection> state_;
 };
 
 }  // namespace media::gst

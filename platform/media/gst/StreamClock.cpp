@@ -16,8 +16,11 @@ std::int64_t ToUnits(GstClockTime nanoseconds) {
 
 }  // namespace
 
-StreamClock::StreamClock(ElementHandle sink)
-    : sink_(std::move(sink)), movedAt_(std::chrono::steady_clock::now()), freeSince_(movedAt_) {}
+StreamClock::StreamClock(ElementHandle sink, GstClockTime lead)
+    : sink_(std::move(sink)),
+      lead_(lead),
+      movedAt_(std::chrono::steady_clock::now()),
+      freeSince_(movedAt_) {}
 
 std::int64_t StreamClock::FreeTime(TimePoint now) const {
     auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - freeSince_);
@@ -48,11 +51,14 @@ void StreamClock::Refresh() {
         Accept(static_cast<GstClockTime>(position), generation);
 }
 
-void StreamClock::Accept(GstClockTime position, std::uint64_t generation) {
+void StreamClock::Accept(GstClockTime sinkPosition, std::uint64_t generation) {
     std::lock_guard lock(mutex_);
-    if (generation != generation_ || mode_ != Mode::Following || position < segmentStart_)
+    if (generation != generation_ || mode_ != Mode::Following || sinkPosition < lead_)
         return;
-    if (GST_CLOCK_TIME_IS_VALID(stop_) && position > stop_ + kStopSlack)
+    if (GST_CLOCK_TIME_IS_VALID(stop_) && sinkPosition > stop_ + kStopSlack)
+        return;
+    GstClockTime position = sinkPosition - lead_;
+    if (position < segmentStart_)
         return;
     if (position > position_) {
         position_ = position;

@@ -8,7 +8,10 @@
 // when it starts a span and adds the clock's progress to the span's start
 // therefore gets the position being heard. Until the first sample of a span is
 // heard the clock stands still; it stands still while the graph is paused or
-// stopped and after an error. After the end of the stream it runs on with the
+// stopped and after an error. A sink that plays each sample a lead after its
+// time (PlaybackFilters.h) has that lead taken off too; it reports no position
+// past the span's stop, so the clock stands a lead short of it while the last
+// of the span is heard. After the end of the stream it runs on with the
 // system's monotonic clock, as a renderer's clock keeps time after its last
 // sample, so a caller waiting for the end sees it pass.
 //
@@ -35,8 +38,9 @@ class StreamClock {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    // `sink` answers the position queries.
-    explicit StreamClock(ElementHandle sink);
+    // `sink` answers the position queries; it plays each sample `lead`
+    // nanoseconds after the position it reports for it.
+    explicit StreamClock(ElementHandle sink, GstClockTime lead = 0);
 
     // The clock's time in 100-ns units.
     std::int64_t Now();
@@ -69,13 +73,14 @@ class StreamClock {
     enum class Mode { Held, Following, Free };
 
     void Refresh();
-    void Accept(GstClockTime position, std::uint64_t generation);
+    void Accept(GstClockTime sinkPosition, std::uint64_t generation);
     // Brings a free-running time up to date and voids positions asked for before.
     void Settle();
     void ChangeMode(Mode mode);
     std::int64_t FreeTime(TimePoint now) const;
 
     ElementHandle sink_;
+    GstClockTime lead_;
     std::mutex mutex_;
     Mode mode_ = Mode::Held;
     // Bumped by every change of mode or span, so that a position asked for
