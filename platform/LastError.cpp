@@ -23,6 +23,11 @@ std::uint32_t GetLastError() {
     return lastCode;
 }
 
+HRESULT Fail(HRESULT hr, const std::wstring& text) {
+    SetLastError(static_cast<std::uint32_t>(hr), text);
+    return hr;
+}
+
 std::wstring GetLastErrorText() {
     if (lastText.empty())
         return FormatSystemMessage(lastCode);

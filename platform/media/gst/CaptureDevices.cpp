@@ -7,20 +7,15 @@
 #include <cwchar>
 
 #include "LastError.h"
+#include "SampleGrabber.h"
 
 namespace media::gst {
 
 namespace {
 
-constexpr std::uint16_t kMaxChannels = 2;
 // Bounds the question, asked on the client thread, whether a moved recording's
 // source is still there.
 constexpr std::chrono::milliseconds kMoveCheckDeadline{1000};
-
-HRESULT Fail(HRESULT hr, const std::wstring& text) {
-    SetLastError(static_cast<std::uint32_t>(hr), text);
-    return hr;
-}
 
 class PropertyBag final : public IPropertyBag {
   public:

@@ -27,11 +27,6 @@ struct BusRoute {
 
 namespace {
 
-HRESULT Fail(HRESULT hr, const std::wstring& text) {
-    SetLastError(static_cast<std::uint32_t>(hr), text);
-    return hr;
-}
-
 HRESULT NotImplemented(const wchar_t* what) {
     return Fail(E_NOTIMPL, std::wstring(what) + L" is not supported by this graph");
 }

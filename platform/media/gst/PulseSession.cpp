@@ -14,8 +14,6 @@
 
 namespace media::gst {
 
-namespace {
-
 // The client thread stops before its mainloop goes.
 struct LoopRelease {
     void operator()(pa_threaded_mainloop* loop) const {
@@ -39,8 +37,6 @@ struct ContextRelease {
 
 using LoopPtr = std::unique_ptr<pa_threaded_mainloop, LoopRelease>;
 using ContextPtr = std::unique_ptr<pa_context, ContextRelease>;
-
-}  // namespace
 
 // One connection to the server, shared by the sessions that ask through it.
 // Members in this order: the context goes before the mainloop it runs on.

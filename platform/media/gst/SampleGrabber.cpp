@@ -13,7 +13,6 @@ namespace {
 constexpr const char* kDeliveredCaps =
     "audio/x-raw, format=(string)S16LE, layout=(string)interleaved, channels=(int)[1, 2]";
 constexpr std::uint16_t kDeliveredBits = 16;
-constexpr std::uint16_t kMaxChannels = 2;
 
 using Tap = SampleGrabber::Tap;
 
@@ -106,11 +105,6 @@ GstPadProbeReturn OnConvertedData(GstPad*, GstPadProbeInfo* info, gpointer userD
             tap.DropGathered();
     }
     return GST_PAD_PROBE_OK;
-}
-
-HRESULT Fail(HRESULT hr, const wchar_t* text) {
-    SetLastError(static_cast<std::uint32_t>(hr), text);
-    return hr;
 }
 
 WaveFormat MakeWaveFormat(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {

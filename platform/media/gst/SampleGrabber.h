@@ -39,6 +39,10 @@
 
 namespace media::gst {
 
+// Capture hands on at most stereo: the server mixes a source with more
+// channels down.
+constexpr std::uint16_t kMaxChannels = 2;
+
 class SampleGrabber final : public GstFilter, public ISampleGrabber {
   public:
     // Null (last error set) when GStreamer lacks the needed elements.
