@@ -232,21 +232,6 @@ TEST_F(ViewTest, OnlyAPlainLeftDragIsReportedInClientPointsAlsoOutsideTheWindow)
                                         "up -20,450", "up -20,450"}));
 }
 
-// Answers every message box that comes up, recording its title, text and icon
-// (3: critical).
-struct BoxAnswerer : QTimer {
-    QStringList shown;
-    BoxAnswerer() {
-        connect(this, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                shown << QString("%1|%2|%3").arg(box->windowTitle(), box->text()).arg(box->icon());
-                box->accept();
-            }
-        });
-        start(5);
-    }
-};
-
 TEST_F(ViewTest, LampsFollowTheCycleAndTheUiThreadHearsTheTimerCaptureAndMessageBoxes) {
     // Each lamp is painted just left of its label; lit, its middle is green.
     const auto lit = [&](const char* label) {
@@ -266,8 +251,18 @@ TEST_F(ViewTest, LampsFollowTheCycleAndTheUiThreadHearsTheTimerCaptureAndMessage
     view.HideProgress();
     ASSERT_TRUE(QTest::qWaitFor([&] { return presenter.calls["OnTimer"] >= 3; }));
 
+    // Every message box that comes up is answered, its title, text and icon (3:
+    // critical) noted.
     InstallQtMessageBoxes();
-    BoxAnswerer answerer;
+    QStringList shown;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown << QString("%1|%2|%3").arg(box->windowTitle(), box->text()).arg(box->icon());
+            box->accept();
+        }
+    });
+    answerer.start(5);
     std::atomic<int> result{0};
     IWindow* window = view.GetWindowHandle();
     std::thread loader([&] {
@@ -278,7 +273,7 @@ TEST_F(ViewTest, LampsFollowTheCycleAndTheUiThreadHearsTheTimerCaptureAndMessage
     EXPECT_TRUE(QTest::qWaitFor([&] { return result.load() != 0; }));
     loader.join();
     QApplication::processEvents();
-    EXPECT_EQ(std::tuple(result.load(), answerer.shown, presenter.calls["OnCaptureEvent"]),
+    EXPECT_EQ(std::tuple(result.load(), shown, presenter.calls["OnCaptureEvent"]),
               std::tuple(IDOK, QStringList("Error|Sorry, such file doesn't exist...|3"), 2));
     SetMessageBoxHandler(nullptr);
 }
