@@ -17,8 +17,10 @@
 #include "ScriptedMedia.h"
 #include "SourceData.h"
 #include "TempFile.h"
+#include "TestAudio.h"
 
 using media::scripted::Pcm16;
+using test_audio::ReadBytes;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 using Bytes = std::vector<std::uint8_t>;
@@ -26,11 +28,6 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 const media::WaveFormat kMono16{1, 1, 8000, 16000, 2, 16};
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 class SourceDataTest : public ::testing::Test {
   protected:
@@ -68,8 +65,8 @@ TEST_F(SourceDataTest,
     };
     for (const auto& [f, bytes, display] : rows) {
         ASSERT_TRUE(Load(f, {bytes}));
-        EXPECT_EQ(ReadFile(source.displayFile.path), Pcm16(display)) << f.bitsPerSample << " bits";
-        auto wav = ReadFile(source.wavFile.path);
+        EXPECT_EQ(ReadBytes(source.displayFile.path), Pcm16(display)) << f.bitsPerSample << " bits";
+        auto wav = ReadBytes(source.wavFile.path);
         EXPECT_EQ(Bytes(wav.begin() + 44, wav.end()), bytes);
         auto le = [&](std::size_t at, std::size_t size) {
             std::uint32_t read = 0;
