@@ -99,9 +99,8 @@ class ViewTest : public ::testing::Test {
     }
 };
 
-TEST_F(
-    ViewTest,
-    WindowIsNamedForScreenReadersKeepsItsControlsApartAndAsksBeforeClosingWhileTheLoadingWindowRefuses) {
+// Screen readers name every control; the main window asks the presenter before closing.
+TEST_F(ViewTest, ControlsAreNamedAndApartAndNeitherWindowClosesWithoutThePresenter) {
     EXPECT_EQ(Window()->minimumSize(), QSize(544, 400));
     ResizeTo(QSize(544, 400));
     view.ShowInputDevices(true), view.ShowInputPins(true), view.LayoutDeviceCombos();
