@@ -17,9 +17,7 @@ using namespace test_audio;
 
 namespace {
 
-std::string Input(const char* name) {
-    return PulseEnvironment::Input(name);
-}
+const auto Input = PulseEnvironment::Input;
 
 std::vector<std::string> Sox(std::vector<std::string> options) {
     options.insert(options.begin(), {"sox", "@speech.wav"});

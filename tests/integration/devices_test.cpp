@@ -17,8 +17,7 @@ using ::testing::HasSubstr;
 namespace {
 
 [[maybe_unused]] const auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new PulseEnvironment(
-        {{"Desk Microphone", 16000, 1}, {"Headset Microphone", 48000, 2}}, {}, false));
+    ::testing::AddGlobalTestEnvironment(new PulseEnvironment({{16000, 1}, {48000, 2}}, {}, false));
 
 HRESULT ListDevices(std::vector<std::shared_ptr<IMoniker>>* devices) {
     std::shared_ptr<ICreateDevEnum> enumerator;
@@ -85,7 +84,8 @@ TEST_F(DevicesTest, HungServerMakesDeviceCallsFailInsteadOfHanging) {
     ASSERT_TRUE(CreateTempFiles(input));
     ASSERT_EQ(input.InitCapture(), S_OK);
     input.m_CaptureState = CAPTURE_READY;
-    PulseEnvironment::Server()->Hang();
+    // Stopped, its socket still takes connections but nothing answers.
+    ::kill(PulseEnvironment::Server()->Pid(), SIGSTOP);
 
     std::vector<std::shared_ptr<IMoniker>> none;
     EXPECT_TRUE(FAILED(ListDevices(&none)));
@@ -93,9 +93,9 @@ TEST_F(DevicesTest, HungServerMakesDeviceCallsFailInsteadOfHanging) {
     EXPECT_TRUE(FAILED(input.StartCapturing(nullptr)));
     ASSERT_EQ(recorder.Texts().size(), 1u);
     EXPECT_THAT(NarrowUtf8(recorder.Texts()[0]),
-                ::testing::AllOf(HasSubstr("Recording from \"Desk Microphone\""),
+                ::testing::AllOf(HasSubstr("Recording from \"Test Microphone 1\""),
                                  HasSubstr("did not answer")));
-    PulseEnvironment::Server()->Resume();
+    ::kill(PulseEnvironment::Server()->Pid(), SIGCONT);
     EXPECT_EQ(ListDevices(&none), S_OK);
     EXPECT_EQ(input.StartCapturing(nullptr), S_OK) << NarrowUtf8(GetLastErrorText());
     EXPECT_EQ(input.StopCapturing(), S_OK);

@@ -1,7 +1,5 @@
 #include "PulseServer.h"
 
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -51,8 +49,6 @@ PulseServer::PulseServer(const std::vector<PulseMicrophone>& microphones, bool s
     int k = 0;
     for (const PulseMicrophone& mic : microphones) {
         std::string number = std::to_string(++k);
-        if (!mic.description.empty())
-            command.insert(command.end(), {"--mic-description", number, mic.description});
         command.insert(command.end(), {"--mic-format", number, std::to_string(mic.rate),
                                        std::to_string(mic.channels)});
     }
@@ -75,16 +71,6 @@ PulseServer::~PulseServer() {
     for (int k = 0; k < 2 && pid_ > 0; ++k)
         previous_[k] ? setenv(kVariables[k], previous_[k]->c_str(), 1) : unsetenv(kVariables[k]);
     Run({SAYALIKE_PULSE_SCRIPT, "stop", dir_.Path("")});
-}
-
-void PulseServer::Hang() {
-    if (pid_ > 0)
-        kill(pid_, SIGSTOP);
-}
-
-void PulseServer::Resume() {
-    if (pid_ > 0)
-        kill(pid_, SIGCONT);
 }
 
 std::optional<std::string> PulseServer::Pactl(const std::string& arguments) const {

@@ -16,8 +16,8 @@
 
 #include "TestAudio.h"
 
+// Named "Test Microphone K".
 struct PulseMicrophone {
-    std::string description;  // empty: "Test Microphone K"
     int rate = 16000;
     int channels = 1;
 };
@@ -38,11 +38,6 @@ class PulseServer {
     bool Running() const { return pid_ > 0; }
     const std::string& Error() const { return error_; }
     pid_t Pid() const { return pid_; }
-
-    // Stops the server process: its socket still accepts connections but
-    // nothing answers, as with a hung server. Resume undoes it.
-    void Hang();
-    void Resume();
 
     // Runs pactl against this server; its standard output, or nullopt when it failed.
     std::optional<std::string> Pactl(const std::string& arguments) const;

@@ -237,9 +237,7 @@ struct Graph : IGraphBuilder,
         return Give(duration, Length(), Length() > 0 ? S_OK : E_NOTIMPL);
     }
     HRESULT GetCurrentPosition(std::int64_t* position) override { return Give(position, 0); }
-    HRESULT SetPositions(std::int64_t* current, std::uint32_t, std::int64_t* stop,
-                         std::uint32_t) override {
-        std::tie(playback.start, playback.stop) = std::pair(*current, *stop);
+    HRESULT SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) override {
         return Rendering() ? S_OK : E_NOTIMPL;
     }
     HRESULT put_Volume(long volume) override {

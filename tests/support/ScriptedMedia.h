@@ -70,7 +70,6 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
     // What the last live graph that rendered a file was told.
     struct Playback {
         std::wstring file;
-        std::int64_t start = -1, stop = -1;
         long volume = 0;
         bool running = false;
     };

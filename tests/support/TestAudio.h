@@ -2,7 +2,7 @@
 // Audio for the tests that play and record through a private PulseAudio server
 // (PulseServer.h): the programs run beside a test, a scratch folder, the PCM of
 // a WAV file, what the output played, and where a piece of a recording lies in
-// the source.
+// the source. The unit tier reads its files' bytes with it too.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
