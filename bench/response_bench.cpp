@@ -319,7 +319,7 @@ int main() {
     });
     media::SetMediaFactory(CreateGstMediaFactory());
     // Microphone 1 is 16 kHz mono, microphone 2 44.1 kHz stereo.
-    PulseServer server({{"", 16000, 1}, {"", 44100, 2}});
+    PulseServer server({{16000, 1}, {44100, 2}});
     if (!server.Running()) {
         std::fprintf(stderr, "response_bench: no server (%s)\n", server.Error().c_str());
         return 1;
