@@ -162,13 +162,13 @@ Click ClickAndHear(SourceData& source, bool whole) {
 }
 
 double MonitorLatencyMs() {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+    pa_sample_spec format{PA_SAMPLE_S16LE, 44100, 2};
     pa_buffer_attr attr{};
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(10000, &spec));
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(10000, &format));
     int error = 0;
     pa_simple* stream = pa_simple_new(nullptr, "response_bench", PA_STREAM_PLAYBACK, nullptr,
-                                      "calibration", &spec, nullptr, &attr, &error);
+                                      "calibration", &format, nullptr, &attr, &error);
     if (!stream)
         return NAN;
     // 10 ms blocks: silence, or a square wave on the left channel.
