@@ -18,6 +18,7 @@
 #include <memory>
 #include <thread>
 
+#include "BenchSetup.h"
 #include "GstBackend.h"
 #include "LastError.h"
 #include "MessageBox.h"
@@ -39,12 +40,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double seconds = std::atof(argv[2]);
-    SetMessageBoxHandler([](const std::wstring& text, const std::wstring& caption, unsigned) {
-        std::fprintf(stderr, "cursor_bench: message box \"%s\": %s\n", NarrowUtf8(caption).c_str(),
-                     NarrowUtf8(text).c_str());
-        return IDOK;
-    });
-    media::SetMediaFactory(CreateGstMediaFactory());
+    SetUpBenchmark("cursor_bench");
     auto source = std::make_unique<SourceData>();
     if (!source->LoadFile(WidenUtf8(argv[1]).c_str()) || source->sampleCount <= 0) {
         std::fprintf(stderr, "cursor_bench: could not load %s\n", argv[1]);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSetup.h"
 #include "GstBackend.h"
 #include "LastError.h"
 #include "MessageBox.h"
@@ -100,12 +101,7 @@ double MeanMicrosecondsOfGetPeaks(SourceData& source, double zoom, int width, in
 // Hands the load's seconds to the parent through `report`; the first load also
 // prints what it loaded and measures GetPeaks on it.
 int LoadAndMeasure(const std::string& mp3, int report, bool first) {
-    SetMessageBoxHandler([](const std::wstring& text, const std::wstring& caption, unsigned) {
-        std::fprintf(stderr, "load_bench: message box \"%s\": %s\n", NarrowUtf8(caption).c_str(),
-                     NarrowUtf8(text).c_str());
-        return IDOK;
-    });
-    media::SetMediaFactory(CreateGstMediaFactory());
+    SetUpBenchmark("load_bench");
     auto source = std::make_unique<SourceData>();
 
     auto start = Clock::now();

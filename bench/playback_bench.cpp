@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSetup.h"
 #include "GstBackend.h"
 #include "LastError.h"
 #include "MessageBox.h"
@@ -79,11 +80,7 @@ void Unavailable(const char* name) {
 }  // namespace
 
 int main() {
-    SetMessageBoxHandler([](const std::wstring& text, const std::wstring&, unsigned) {
-        std::fprintf(stderr, "playback_bench: %s\n", NarrowUtf8(text).c_str());
-        return IDOK;
-    });
-    media::SetMediaFactory(CreateGstMediaFactory());
+    SetUpBenchmark("playback_bench");
     PulseServer server(0);
     ScratchFolder folder("playback-bench");
     std::string speech = folder.Path("speech.wav");

@@ -46,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSetup.h"
 #include "GstBackend.h"
 #include "InputData.h"
 #include "LastError.h"
@@ -313,11 +314,7 @@ void MeasureSwitches() {
 }  // namespace
 
 int main() {
-    SetMessageBoxHandler([](const std::wstring& text, const std::wstring&, unsigned) {
-        std::fprintf(stderr, "response_bench: %s\n", NarrowUtf8(text).c_str());
-        return IDOK;
-    });
-    media::SetMediaFactory(CreateGstMediaFactory());
+    SetUpBenchmark("response_bench");
     // Microphone 1 is 16 kHz mono, microphone 2 44.1 kHz stereo.
     PulseServer server({{16000, 1}, {44100, 2}});
     if (!server.Running()) {
