@@ -613,6 +613,8 @@ void Presenter::StartLoading(std::wstring path) {
 // Runs on the loading thread: it touches source alone, never the view.
 void Presenter::LoadSourceFile(const std::wstring& path) {
     bool ok = source.LoadFile(path.c_str());
+    if (ok)
+        source.FindPhrases();
     loadOutcome.store(ok ? LOAD_SUCCEEDED : LOAD_FAILED, std::memory_order_release);
 }
 

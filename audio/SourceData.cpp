@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,7 @@ void SourceData::Clear() {
     if (DeleteTempFile(displayFile))
         DeleteTempFile(wavFile);
     summary.Delete();
+    phrases.clear();
     zoom = kDefaultZoom;
     scrollSample = 0;
     sampleCount = 0;
@@ -92,6 +94,7 @@ bool SourceData::LoadFile(const wchar_t* name) {
         ReleaseGraphObjects();
     }
     fileName = name;
+    phrases.clear();
     storeFailure_ = StoreFailure::None;
     decodeStopped_ = false;
     bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph();
@@ -807,4 +810,45 @@ void SourceData::ZoomIn(int viewWidth, bool aroundCursor) {
 
 void SourceData::ZoomOut(int viewWidth, bool aroundCursor) {
     Zoom(viewWidth, aroundCursor, false);
+}
+
+// ---- phrases ----------------------------------------------------------------
+
+bool SourceData::FindPhrases() {
+    phrases.clear();
+    if (!summary.Ready())
+        return true;
+    std::vector<std::uint16_t> maxima(static_cast<std::size_t>(summary.Blocks()));
+    constexpr std::size_t kChunk = std::size_t{1} << 20;  // values a read
+    for (std::size_t done = 0; done < maxima.size();) {
+        std::size_t wanted = std::min(kChunk, maxima.size() - done) * sizeof(std::uint16_t);
+        ssize_t got = ::pread(summary.File(), maxima.data() + done, wanted,
+                              static_cast<off_t>(done * sizeof(std::uint16_t)));
+        if (got <= 0) {
+            // The summary holds every block it counts: an early end is damage.
+            SetLastErrorFromErrno(got < 0 ? errno : EIO);
+            return false;
+        }
+        done += static_cast<std::size_t>(got) / sizeof(std::uint16_t);
+    }
+    phrases = ::FindPhrases(maxima.data(), summary.Blocks(), PeakSummary::kBlock,
+                            static_cast<int>(sampleRate), sampleCount);
+    return true;
+}
+
+int SourceData::PhraseAt(std::int32_t sample) const {
+    int at = PreviousPhrase(sample + 1);  // the last that starts at or before it
+    return at >= 0 && sample < phrases[static_cast<std::size_t>(at)].end ? at : -1;
+}
+
+int SourceData::NextPhrase(std::int32_t sample) const {
+    auto next = std::partition_point(phrases.begin(), phrases.end(),
+                                     [sample](const Phrase& p) { return p.start <= sample; });
+    return next == phrases.end() ? -1 : static_cast<int>(next - phrases.begin());
+}
+
+int SourceData::PreviousPhrase(std::int32_t sample) const {
+    auto next = std::partition_point(phrases.begin(), phrases.end(),
+                                     [sample](const Phrase& p) { return p.start < sample; });
+    return static_cast<int>(next - phrases.begin()) - 1;
 }

@@ -17,6 +17,7 @@
 #include "IData.h"
 #include "Media.h"
 #include "PeakSummary.h"
+#include "PhraseFinder.h"
 
 class SourceData : public IData {
   public:
@@ -137,4 +138,17 @@ class SourceData : public IData {
     // The decode graph's event sink, for the streaming thread to end the wait.
     std::shared_ptr<media::IMediaEventSink> decodeEvents_;
     void Zoom(int viewWidth, bool aroundCursor, bool in);
+
+  public:
+    // Finds the phrases of the loaded recording from its peak summary, on the
+    // loading thread once LoadFile has succeeded; false (last error set) when
+    // the summary could not be read, and then there are none.
+    bool FindPhrases();
+    // The index of the phrase that holds `sample`, of the first that starts
+    // after it, of the last that starts before it; -1 for none.
+    int PhraseAt(std::int32_t sample) const;
+    int NextPhrase(std::int32_t sample) const;
+    int PreviousPhrase(std::int32_t sample) const;
+
+    std::vector<Phrase> phrases;  // in order, apart from each other
 };

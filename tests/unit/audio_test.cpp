@@ -162,6 +162,62 @@ TEST_F(SourceDataTest, SummarisedPeaksEqualReadingEverySample) {
             }
 }
 
+// Known sounds (bursts, espeak-ng's sentences) between known pauses, over
+// digital silence or a noise floor 35 dB down: each sound is a phrase of its
+// own, a little wider, or all one phrase when the pauses are too short.
+TEST_F(SourceDataTest, PhrasesAreTheSoundsBetweenPausesOverAnyFloor) {
+    using Sound = std::vector<std::int16_t>;
+    constexpr int kRate = 22050, kMs = kRate / 1000;
+    test_audio::ScratchFolder folder("phrases");
+    auto speech = [&](const char* text) {  // without its quiet ends
+        test_audio::RunTool({"espeak-ng", "-w", folder.Path("s.wav"), text});
+        auto s = test_audio::ReadWav(folder.Path("s.wav")).value().Samples();
+        auto [first, last] = test_audio::LoudSpan(s, 0.03f * test_audio::Peak(s)).value();
+        return Sound(s.begin() + static_cast<long>(first), s.begin() + static_cast<long>(last));
+    };
+    const std::vector<Sound> bursts(3, Sound(400 * kMs, 10000)), silence(3, Sound(400 * kMs)),
+        sentences{speech("Peter Piper picked a peck of pickled peppers."),
+                  speech("How many did he pick?"), speech("Where is the peck he picked?")};
+    // sounds, pause (ms), noise (its peak), phrases; espeak-ng peaks near 25000
+    const std::tuple<const std::vector<Sound>*, int, int, std::size_t> rows[] = {
+        {&bursts, 300, 0, 3},  {&bursts, 200, 0, 1},    {&bursts, 300, 178, 3},
+        {&silence, 300, 0, 0}, {&sentences, 300, 0, 3}, {&sentences, 300, 450, 3},
+    };
+    std::mt19937 random(3);
+    for (const auto& [sounds, pause, noise, count] : rows) {
+        SCOPED_TRACE(testing::Message() << sounds->size() << " " << pause << " " << noise);
+        Sound samples;
+        std::vector<std::pair<int, int>> spans;  // of the sounds, as phrases should see them
+        for (const Sound& sound : *sounds) {
+            samples.resize(samples.size() + static_cast<std::size_t>(pause * kMs));
+            spans.emplace_back(samples.size(), samples.size() + sound.size());
+            samples.insert(samples.end(), sound.begin(), sound.end());
+        }
+        samples.resize(samples.size() + static_cast<std::size_t>(pause * kMs));
+        for (std::int16_t& v : samples)  // none near full scale
+            v = static_cast<std::int16_t>(v + std::uniform_int_distribution(-noise, noise)(random));
+        if (count == 1)
+            spans = {{spans.front().first, spans.back().second}};
+        ASSERT_TRUE(Load({1, 1, kRate, 2 * kRate, 2, 16}, {Pcm16(samples)}));
+        ASSERT_TRUE(source.FindPhrases());
+        ASSERT_EQ(source.phrases.size(), count);
+        for (std::size_t i = 0; i < count; ++i) {
+            auto [start, end] = source.phrases[i];
+            // The margin each side, give or take a window.
+            EXPECT_NEAR(spans[i].first - start, 42 * kMs, 17 * kMs) << i;
+            EXPECT_NEAR(end - spans[i].second, 42 * kMs, 17 * kMs) << i;
+            const int n = static_cast<int>(i);
+            EXPECT_THAT(
+                (std::array{source.PhraseAt(start), source.PhraseAt(end - 1), source.PhraseAt(end),
+                            source.NextPhrase(start), source.PreviousPhrase(start),
+                            source.PreviousPhrase(end)}),
+                ElementsAre(n, n, -1, n + 1 < static_cast<int>(count) ? n + 1 : -1, n - 1, n));
+        }
+        source.Clear();
+        EXPECT_TRUE(source.phrases.empty());
+    }
+}
+
 TEST_F(SourceDataTest, ZoomStopsAtItsLimitsAndKeepsTheAnchorInTheMiddle) {
     ASSERT_TRUE(Load(kMono16, {Bytes(400000, 1)}));  // 200000 samples
     for (int i = 0; i < 200; ++i)
