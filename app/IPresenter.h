@@ -33,6 +33,12 @@ class IPresenter {
     virtual void OnInputDeviceChange() = 0;
     virtual void OnInputPinChange() = 0;
     virtual void OnCaptureEvent() = 0;
+    // Selects the phrase under the point.
+    virtual void OnMouseDoubleClick(const POINTS* point) = 0;
+    // Selects the next (or previous) phrase; while looping, from the next cycle.
+    virtual void OnPhraseKey(bool next) = 0;
+    virtual void OnAdvanceAfterChange() = 0;
+    virtual void OnSpeedChange() = 0;
 };
 
 // The presenter every window procedure calls; set by start-up once the presenter

@@ -3,6 +3,7 @@
 // synchronous command on the window; none keeps presenter state. Call on the UI
 // thread only.
 #include <memory>
+#include <vector>
 
 #include "Window.h"
 
@@ -74,4 +75,16 @@ class IView {
     virtual void ClearRecentFiles() = 0;
     virtual void AddRecentFile(const wchar_t* path) = 0;
     virtual int GetSelectedRecentFile() = 0;
+    // Marks on the time axis at these waveform columns (phrase starts and ends).
+    virtual void SetPhraseMarks(std::vector<int> columns) = 0;
+    // The learner's input level, 0..100, kInputLevelThreshold where the voice test
+    // starts to hear a voice; shown while the "Say" lamp is lit.
+    virtual void SetInputLevel(int level) = 0;
+    // The study choices: cycles before the loop moves on (0 = never) and the
+    // narrator's speed in percent. Setting picks the nearest listed choice.
+    virtual void SetAdvanceAfter(int cycles) = 0;
+    virtual int GetAdvanceAfter() = 0;
+    virtual void SetSpeed(int percent) = 0;
+    virtual int GetSpeed() = 0;
+    static constexpr int kInputLevelThreshold = 25;
 };

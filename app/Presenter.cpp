@@ -1,6 +1,8 @@
 #include "Presenter.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -24,6 +26,12 @@ const wchar_t* const kRecordingText =
 const wchar_t* const kComparingText =
     L"Listen carefully how you and the narrator say the same phrase, check for pronunciation "
     L"mistakes, compare both variants accurately.";
+
+// Added after the recording text when no voice has come for ten seconds of ticks.
+const wchar_t* const kMicHintText =
+    L"No voice heard yet: check that the microphone is connected, not muted, and its level "
+    L"is up.";
+constexpr int kMicHintTicks = 1000;
 
 void Refuse(const wchar_t* text) {
     MessageBoxW(text, L"Error!", MB_OK);
@@ -87,6 +95,10 @@ int Presenter::OnCreate(HWND hwnd) {
     view->SetMicVolumePos(input.GetVolume());
     source.SetVolume(settings->GetSpkVolPos());
     view->SetSpeakerVolumePos(source.GetVolume());
+    view->SetAdvanceAfter(settings->advanceAfter);
+    advanceAfter = view->GetAdvanceAfter();
+    view->SetSpeed(settings->speed);
+    source.SetSpeed(view->GetSpeed());
 
     RefreshRecentFiles();
     EnterNoSourceData();
@@ -111,6 +123,8 @@ int Presenter::OnClose() {
     settings->SetMcVolPos(input.GetVolume());
     settings->SetInputDeviceName(input.Devices().CurrentName());
     settings->SetInputPinName(input.Devices().ActivePinName());
+    settings->advanceAfter = advanceAfter;
+    settings->speed = source.GetSpeed();
     settings->Save();
     source.ReleaseGraph();
     input.ReleaseGraph();
@@ -152,8 +166,28 @@ void Presenter::RefreshWaveform(bool redraw) {
     view->SetCursorColumn(source.GetCursorPos());
     view->SetSelectionColumns(SampleToColumn(source.selectionStart),
                               SampleToColumn(source.selectionEnd));
+    ShowPhraseMarks(size.cx);
     if (redraw)
         view->Redraw();
+}
+
+// The starts and ends of the phrases in sight.
+void Presenter::ShowPhraseMarks(int width) {
+    std::vector<int> columns;
+    const auto& phrases = source.phrases;
+    auto phrase = std::ranges::lower_bound(phrases, source.scrollSample, {}, &Phrase::end);
+    for (; phrase != phrases.end(); ++phrase) {
+        for (std::int32_t edge : {phrase->start, phrase->end}) {
+            int column = edge < source.scrollSample ? -1 : SampleToColumn(edge);
+            if (column >= width)
+                break;
+            if (column >= 0)
+                columns.push_back(column);
+        }
+        if (SampleToColumn(phrase->end) >= width)
+            break;
+    }
+    view->SetPhraseMarks(std::move(columns));
 }
 
 void Presenter::ScrollTo(int position) {
@@ -305,8 +339,11 @@ void Presenter::EnterLoadedSourceData() {
             Refuse(L"Can't move to LOADED_SOURCE_DATA_STATE from this current state");
             break;
     }
-    if (state != LOADED_SOURCE_DATA_STATE)
-        return;
+    if (state == LOADED_SOURCE_DATA_STATE)
+        ShowLoadedLook();
+}
+
+void Presenter::ShowLoadedLook() {
     view->EnableControls(true);
     view->EnableLoop(HasSelection());
     view->SetStatusText(HasSelection() ? kLoadedWithSelectionText : kLoadedWithoutSelectionText);
@@ -339,6 +376,8 @@ void Presenter::EnterListeningSample() {
         if (!HasSelection())
             return;
         state = CHANGING_STATE;
+        cyclesDone = 0;
+        pendingPhrase = -1;
         PlaySourceSample();
         view->EnablePlay(false);
         view->EnableZoomIn(false);
@@ -348,6 +387,10 @@ void Presenter::EnterListeningSample() {
         view->SetStatusText(kListeningText);
         state = LISTENING_SAMPLE_STATE;
     } else if (s == COMPARING_INPUT_DATA_STATE) {
+        if (!MoveOnAfterCycle()) {
+            EnterLoadedSourceData();
+            return;
+        }
         state = CHANGING_STATE;
         input.Play(false);
         PlaySourceSample();
@@ -370,6 +413,9 @@ void Presenter::EnterRecordingInputData() {
     view->SetListenLamp(false);
     view->SetSayLamp(true);
     view->SetStatusText(kRecordingText);
+    view->SetInputLevel(0);
+    ticksWithoutVoice = 0;
+    micHintShown = false;
     input.StartCapturing(view->GetWindowHandle());
     state = RECORDING_INPUT_DATA_STATE;
 }
@@ -711,6 +757,9 @@ void Presenter::OnTimer() {
             if (input.IsPlaybackFinished())
                 EnterListeningSample();
             break;
+        case RECORDING_INPUT_DATA_STATE:
+            FollowInputLevel();
+            break;
         default:
             break;
     }
@@ -729,4 +778,140 @@ void Presenter::OnCaptureEvent() {
         if (code == media::EC_ERRORABORT)
             ShowError(L"Recording");
     }
+}
+
+// A silent microphone is the commonest reason the cycle never goes on, so the
+// learner sees the level and, after a while without a voice, what to check.
+void Presenter::FollowInputLevel() {
+    double ratio = input.InputLevel();
+    // 48 dB on the meter, the voice test's threshold a quarter of the way up.
+    double decibels = ratio > 0 ? 20 * std::log10(ratio) : -100.0;
+    double level =
+        IView::kInputLevelThreshold + decibels * (100 - IView::kInputLevelThreshold) / 36;
+    view->SetInputLevel(static_cast<int>(std::clamp(level, 0.0, 100.0)));
+    // The hint goes once a voice is heard.
+    bool waiting = input.m_CaptureState == CAPTURE_ARMED;
+    if (waiting ? ++ticksWithoutVoice == kMicHintTicks : micHintShown) {
+        micHintShown = waiting;
+        view->SetStatusText(waiting ? (std::wstring(kRecordingText) + L" " + kMicHintText).c_str()
+                                    : kRecordingText);
+    }
+}
+
+// ---- phrases -------------------------------------------------------------------
+
+// The phrase a step on from `from`, or from the selection (the cursor when there
+// is none): the first one reaching past its end, or the last one starting before
+// its start. -1 when there is none.
+int Presenter::NeighbourPhrase(int from, bool next) const {
+    const auto& phrases = source.phrases;
+    std::int32_t start = source.cursorSample, end = source.cursorSample;
+    if (from >= 0)
+        start = phrases[from].start, end = phrases[from].end;
+    else if (HasSelection())
+        start = source.selectionStart, end = source.selectionEnd;
+    const int count = static_cast<int>(phrases.size());
+    if (next) {
+        for (int i = 0; i < count; ++i)
+            if (phrases[i].start > start && phrases[i].end > end)
+                return i;
+        return -1;
+    }
+    for (int i = count - 1; i >= 0; --i)
+        if (phrases[i].start < start)
+            return i;
+    return -1;
+}
+
+void Presenter::SelectPhrase(int index) {
+    source.selectionStart = source.phrases[index].start;
+    source.selectionEnd = source.phrases[index].end;
+    source.cursorSample = source.selectionStart;
+}
+
+// A phrase out of sight comes to the middle of the view, or its start a tenth in
+// when it is wider than the view.
+void Presenter::BringSelectionIntoView() {
+    SIZE size;
+    view->GetWaveformSize(&size);
+    int first = SampleToColumn(source.selectionStart), last = SampleToColumn(source.selectionEnd);
+    if (source.selectionStart >= source.scrollSample && last < size.cx) {
+        RefreshWaveform(true);
+        return;
+    }
+    int width = last - first;
+    int inset = width < size.cx ? (size.cx - width) / 2 : size.cx / 10;
+    ScrollTo(static_cast<int>(source.selectionStart * source.zoom) - inset);
+}
+
+// At the end of a cycle the loop takes the phrase the learner asked for, or the
+// next one once the chosen number of cycles is done; false when none is left.
+bool Presenter::MoveOnAfterCycle() {
+    ++cyclesDone;
+    int next = pendingPhrase;
+    pendingPhrase = -1;
+    if (next < 0 && advanceAfter > 0 && cyclesDone >= advanceAfter) {
+        next = NeighbourPhrase(-1, true);
+        if (next < 0)
+            return false;
+    }
+    if (next >= 0) {
+        SelectPhrase(next);
+        cyclesDone = 0;
+    }
+    return true;
+}
+
+void Presenter::OnMouseDoubleClick(const POINTS* point) {
+    AssertUiThread();
+    if (state != LOADED_SOURCE_DATA_STATE)
+        return;
+    int x = view->HitTestWaveform(point);
+    if (x == -1)
+        return;
+    source.SetCursor(source.GetScrollPos() + x);
+    int phrase = source.PhraseAt(source.cursorSample);
+    // Between phrases the second click is a click.
+    if (phrase < 0) {
+        OnMouseDown(point);
+        return;
+    }
+    SelectPhrase(phrase);
+    RefreshWaveform(true);
+    ShowLoadedLook();
+}
+
+void Presenter::OnPhraseKey(bool next) {
+    AssertUiThread();
+    switch (state) {
+        case LOADED_SOURCE_DATA_STATE: {
+            int phrase = NeighbourPhrase(-1, next);
+            if (phrase < 0)
+                return;
+            SelectPhrase(phrase);
+            BringSelectionIntoView();
+            ShowLoadedLook();
+            break;
+        }
+        case LISTENING_SAMPLE_STATE:
+        case RECORDING_INPUT_DATA_STATE:
+        case COMPARING_SOURCE_SAMPLE_STATE:
+        case COMPARING_INPUT_DATA_STATE:
+            if (int phrase = NeighbourPhrase(pendingPhrase, next); phrase >= 0)
+                pendingPhrase = phrase;
+            break;
+        default:
+            break;
+    }
+}
+
+void Presenter::OnAdvanceAfterChange() {
+    AssertUiThread();
+    advanceAfter = view->GetAdvanceAfter();
+    cyclesDone = 0;
+}
+
+void Presenter::OnSpeedChange() {
+    AssertUiThread();
+    source.SetSpeed(view->GetSpeed());
 }

@@ -63,6 +63,10 @@ class Presenter : public IPresenter {
     void OnInputDeviceChange() override;
     void OnInputPinChange() override;
     void OnCaptureEvent() override;
+    void OnMouseDoubleClick(const POINTS* point) override;
+    void OnPhraseKey(bool next) override;
+    void OnAdvanceAfterChange() override;
+    void OnSpeedChange() override;
 
     void RequestState(int n);
     // Blocks until the loading thread, if one runs, has ended; the next timer tick
@@ -96,6 +100,13 @@ class Presenter : public IPresenter {
     void ScrollTo(int position);
     void FillInputPins();
     void Zoom(bool in);
+    void ShowLoadedLook();
+    int NeighbourPhrase(int from, bool next) const;
+    void SelectPhrase(int index);
+    void BringSelectionIntoView();
+    bool MoveOnAfterCycle();
+    void ShowPhraseMarks(int width);
+    void FollowInputLevel();
     bool HasSelection() const;
     int SampleToColumn(int sample) const;
 
@@ -107,6 +118,15 @@ class Presenter : public IPresenter {
     InputData input;
     int dragAnchor = 0;
     int dragColumn = 0;
+    // The study choices: cycles of one phrase before the loop moves on (0: it
+    // stays), and the phrase the learner asked for while looping (-1: none).
+    int advanceAfter = 0;
+    int cyclesDone = 0;
+    int pendingPhrase = -1;
+    // Timer ticks spent waiting for the learner's voice, and whether the status
+    // already says to check the microphone.
+    int ticksWithoutVoice = 0;
+    bool micHintShown = false;
 
     // The loading thread decodes into source and then only reports its outcome;
     // the UI thread's timer sees it, joins the thread and runs the entry action,

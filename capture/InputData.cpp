@@ -1,5 +1,6 @@
 #include "InputData.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -201,6 +202,7 @@ HRESULT InputData::StartCapturing(HWND window) {
     HRESULT hr = Checked(FillWavParamField(), L"FillWavParamField()\n");
     if (FAILED(hr))
         return hr;
+    m_dLevel = 0.0;
     m_CaptureState = CAPTURE_BUSY;
     Clear();
     if (!CreateTempFiles(*this))
@@ -266,9 +268,14 @@ void InputData::Notify(long code, std::intptr_t param1) {
 // that set CAPTURE_BUSY on the UI thread meanwhile is never overwritten.
 void InputData::AddSamples(const std::uint8_t* buffer, long length, double) {
     std::int32_t state = m_CaptureState;
+    if (state != CAPTURE_ARMED && state != CAPTURE_VOICE && state != CAPTURE_TRAILING)
+        return;
+    const double level = MeanLevel(buffer, length);
+    m_dLevel = m_nThreshold > 0 ? std::max(level, 0.0) / m_nThreshold : 0.0;
+    const bool quiet = IsQuietLevel(level);
     switch (state) {
         case CAPTURE_ARMED:
-            if (IsQuietBuffer(buffer, length))
+            if (quiet)
                 return;
             if (!m_CaptureState.compare_exchange_strong(state, CAPTURE_BUSY))
                 return;
@@ -279,14 +286,14 @@ void InputData::AddSamples(const std::uint8_t* buffer, long length, double) {
             return;
         case CAPTURE_VOICE:
             WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
-            if (IsQuietBuffer(buffer, length)) {
+            if (quiet) {
                 m_dwQuietSince = GetTickCount();
                 m_CaptureState.compare_exchange_strong(state, CAPTURE_TRAILING);
             }
             return;
         case CAPTURE_TRAILING:
             WriteAll(wavFile.fd, buffer, static_cast<std::size_t>(length));
-            if (!IsQuietBuffer(buffer, length)) {
+            if (!quiet) {
                 m_CaptureState.compare_exchange_strong(state, CAPTURE_VOICE);
             } else if (GetTickCount() - m_dwQuietSince >= m_dwHoldTime &&
                        m_CaptureState.compare_exchange_strong(state, CAPTURE_READY)) {
@@ -299,8 +306,18 @@ void InputData::AddSamples(const std::uint8_t* buffer, long length, double) {
 }
 
 bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
+    return IsQuietLevel(MeanLevel(buffer, length));
+}
+
+bool InputData::IsQuietLevel(double accumulator) const {
+    return static_cast<std::int64_t>(accumulator) < m_nThreshold;
+}
+
+// The voice test's measure: the mean magnitude of the voice band, in sample units;
+// below any threshold when there is nothing to measure.
+double InputData::MeanLevel(const std::uint8_t* buffer, long length) const {
     if (channels == 0 || bytesPerSample == 0 || blockAlign == 0 || length <= 0)
-        return true;
+        return -1.0;
     BandSplitState splitter(sampleRate);
     double accumulator = 0;
     for (long position = 0; position + blockAlign <= length; position += blockAlign) {
@@ -315,7 +332,7 @@ bool InputData::IsQuietBuffer(const std::uint8_t* buffer, long length) const {
         }
         accumulator += std::fabs(splitter.Process(sum / channels)) / static_cast<double>(length);
     }
-    return static_cast<std::int64_t>(accumulator) < m_nThreshold;
+    return accumulator;
 }
 
 HRESULT InputData::StopCapturing() {

@@ -53,6 +53,9 @@ class InputData : public IData {
     bool IsPlaybackFinished();
     // The voice test: true when the buffer's mean level is below the threshold.
     bool IsQuietBuffer(const std::uint8_t* buffer, long length) const;
+    // The last captured buffer's level over the voice test's threshold (1: just
+    // heard); 0 until a recording has taken a buffer.
+    double InputLevel() const { return m_dLevel; }
     HRESULT SetInputDevice(std::int32_t index);
     HRESULT SetInputPin(std::int32_t index);
     HRESULT EnumInputDevices();
@@ -81,9 +84,12 @@ class InputData : public IData {
     std::int32_t m_nSignShift = 0;
     std::int32_t m_nThreshold = 0;
     std::uint32_t m_dwHoldTime = 0;
-    std::uint32_t m_dwQuietSince = 0;  // streaming thread only
+    std::uint32_t m_dwQuietSince = 0;   // streaming thread only
+    std::atomic<double> m_dLevel{0.0};  // written by the streaming thread
 
   private:
+    double MeanLevel(const std::uint8_t* buffer, long length) const;
+    bool IsQuietLevel(double accumulator) const;
     HRESULT BuildCaptureGraph();
     HRESULT CreateAndAddGrabber();
     HRESULT FillWavParamField();

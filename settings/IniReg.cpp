@@ -193,6 +193,8 @@ void IniReg::Load() {
     ReadInt(*store, QStringLiteral("FilterIndex"), filterIndex, 1, FilterCount());
     ReadInt(*store, QStringLiteral("SpkVolPos"), speakerVolumePos);
     ReadInt(*store, QStringLiteral("McVolPos"), micVolumePos);
+    ReadInt(*store, QStringLiteral("AdvanceAfter"), advanceAfter, 0, 100);
+    ReadInt(*store, QStringLiteral("Speed"), speed, 10, 100);
     KeepInSight();
     if (const auto folder = ReadWide(*store, kInitialDir))
         SetInitialDir(*folder);
@@ -231,6 +233,8 @@ void IniReg::Save() {
     store->setValue(QStringLiteral("FilterIndex"), filterIndex);
     store->setValue(QStringLiteral("SpkVolPos"), speakerVolumePos);
     store->setValue(QStringLiteral("McVolPos"), micVolumePos);
+    store->setValue(QStringLiteral("AdvanceAfter"), advanceAfter);
+    store->setValue(QStringLiteral("Speed"), speed);
     // The view fills the buffer; one without a NUL has no measurable length.
     const std::size_t folderLength = wcsnlen(initialDir.data(), initialDir.size());
     if (folderLength < initialDir.size()) {

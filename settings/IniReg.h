@@ -3,7 +3,8 @@
 // "Level0" (an INI file under $XDG_CONFIG_HOME on Linux, the same key in the
 // registry on Windows). Top-level values hold the window placement, the Open
 // dialog's folder and filter index, the volumes and the capture device; the group
-// "Files" holds the recent-file list as File0..File9.
+// "Files" holds the recent-file list as File0..File9. AdvanceAfter and Speed keep
+// the study choices.
 //
 // Load and Save each open the store afresh; in between the fields below and the
 // IIniData state are the truth. Not thread-safe: use it from the UI thread.
@@ -69,6 +70,8 @@ class IniReg : public IIniData {
     std::array<wchar_t, kPathCapacity> initialDir{};
     std::wstring filter;  // not stored
     int filterIndex = 1;
+    int advanceAfter = 0;  // cycles of a phrase before the loop moves on; 0: never
+    int speed = 100;       // the narrator's, in percent
 
   private:
     std::unique_ptr<QSettings> OpenStore() const;

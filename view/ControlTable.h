@@ -17,6 +17,8 @@ struct ControlTable {
     QSlider* speakerVolumeTrackbar = nullptr;
     QComboBox* inputDeviceCombo = nullptr;
     QComboBox* inputPinCombo = nullptr;
+    QComboBox* advanceCombo = nullptr;
+    QComboBox* speedCombo = nullptr;
     QLabel* listenLabel = nullptr;
     QLabel* sayLabel = nullptr;
 };

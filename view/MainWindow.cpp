@@ -138,3 +138,10 @@ void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
     const POINTS point = ToPoints(event->position().toPoint());
     thePresenter->OnMouseUp(&point);
 }
+
+void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !OnlyLeftButton(event) || !thePresenter)
+        return;
+    const POINTS point = ToPoints(event->position().toPoint());
+    thePresenter->OnMouseDoubleClick(&point);
+}

@@ -4,7 +4,9 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QShortcut>
+#include <QSlider>
 
+#include "IPresenter.h"
 #include "IconButton.h"
 
 namespace {
@@ -38,6 +40,10 @@ class OwnKeys : public QObject {
             }
             return false;
         }
+        // A focused volume keeps its arrows.
+        if (event->type() == QEvent::ShortcutOverride && qobject_cast<QSlider*>(watched) &&
+            (key.key() == Qt::Key_Left || key.key() == Qt::Key_Right))
+            event->accept();
         if (event->type() == QEvent::ShortcutOverride && qobject_cast<QComboBox*>(watched)) {
             if (key.key() == Qt::Key_Space ||
                 (!key.text().isEmpty() && key.text().front().isLetterOrNumber()))
@@ -67,9 +73,16 @@ void AddShortcuts(QWidget* window, const ControlTable& controls, QListWidget* re
     AddKey(window, controls.zoomOutButton, QKeySequence(Qt::Key_Minus), QStringLiteral("-"));
     AddKey(window, controls.openButton, QKeySequence(Qt::CTRL | Qt::Key_O),
            QStringLiteral("Ctrl+O"));
+    for (bool next : {true, false}) {
+        auto* shortcut = new QShortcut(QKeySequence(next ? Qt::Key_Right : Qt::Key_Left), window);
+        QObject::connect(shortcut, &QShortcut::activated, window, [next] {
+            if (thePresenter)
+                thePresenter->OnPhraseKey(next);
+        });
+    }
     auto* keys = new OwnKeys(window, std::move(openRecent));
-    for (QWidget* widget :
-         {static_cast<QWidget*>(recentList), static_cast<QWidget*>(controls.inputDeviceCombo),
-          static_cast<QWidget*>(controls.inputPinCombo)})
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             recentList, controls.inputDeviceCombo, controls.inputPinCombo, controls.advanceCombo,
+             controls.speedCombo, controls.micVolumeTrackbar, controls.speakerVolumeTrackbar})
         widget->installEventFilter(keys);
 }

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QSlider>
 
+#include <algorithm>
+
+#include "IView.h"
 #include "IconButton.h"
 #include "Pictures.h"
 
@@ -54,11 +57,50 @@ void SourceViewDecorator::LayoutDeviceCombos() {
         c.inputDeviceCombo->setGeometry(x, y, w, kControlHeight);
         x += w + 10;
     }
-    if (!c.inputPinCombo->isHidden())
+    if (!c.inputPinCombo->isHidden()) {
         c.inputPinCombo->setGeometry(x, y, w, kControlHeight);
+        x += w + 10;
+    }
+    PlaceStudyCombos(x, y);
     c.listenLabel->setGeometry(labelPos_.x(), labelPos_.y(), kLabelWidth, kControlHeight);
     c.sayLabel->setGeometry(labelPos_.x() + kLampSpacing, labelPos_.y(), kLabelWidth,
                             kControlHeight);
+}
+
+// The study choices take what the device lists leave before the lamps; where that
+// is too little they go to the middle of the button row if it has more room, and
+// narrow down to the room they get.
+void SourceViewDecorator::PlaceStudyCombos(int left, int y) {
+    QComboBox* advance = controls_->advanceCombo;
+    QComboBox* speed = controls_->speedCombo;
+    int a = advance->sizeHint().width(), s = speed->sizeHint().width();
+    int room = lampPos_.x() - 10 - left;
+    const int buttonsLeft = left_ + kMarginLeft + 2 * kButtonWidth + 10;
+    const int footerRoom = right_ - kMarginRight - 3 * kButtonWidth - 10 - buttonsLeft;
+    if (room < a + 10 + s && footerRoom > room) {
+        room = footerRoom;
+        left = buttonsLeft + std::max(0, room - a - 10 - s) / 2;
+        y = bottom_ - kFooterHeight / 2 - kControlHeight / 2;
+    }
+    if (room < a + 10 + s) {
+        const int fit = std::max(room - 10, 0);
+        a = a * fit / (a + s);
+        s = fit - a;
+    }
+    advance->setGeometry(left, y, a, kControlHeight);
+    speed->setGeometry(left + a + 10, y, s, kControlHeight);
+}
+
+void SourceViewDecorator::DrawInputLevel(QPainter& painter) const {
+    const QRect meter(lampPos_.x() + kLampSpacing, lampPos_.y() + MeterTop(),
+                      kLampSize + kLabelWidth, 4);
+    painter.fillRect(meter, QColor(60, 60, 60));
+    const int inside = meter.width() - 2;
+    painter.fillRect(meter.x() + 1, meter.y() + 1, inside * std::clamp(inputLevel_, 0, 100) / 100,
+                     2, QColor(40, 200, 60));
+    // Where the voice test starts to hear a voice.
+    painter.fillRect(meter.x() + 1 + inside * IView::kInputLevelThreshold / 100, meter.y(), 1, 4,
+                     QColor(250, 250, 250));
 }
 
 void SourceViewDecorator::Draw(QPainter& painter) {
@@ -70,5 +112,7 @@ void SourceViewDecorator::Draw(QPainter& painter) {
                    QRect(lampPos_, lamp));
     pictures::Draw(painter, sayLamp_ ? pictures::kGreenLamp : pictures::kGreyLamp,
                    QRect(lampPos_ + QPoint(kLampSpacing, 0), lamp));
+    if (sayLamp_)
+        DrawInputLevel(painter);
     Inner().Draw(painter);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The frame around the oscillogram: a header with the input-device and input-pin
-// combo boxes, the microphone and loudspeaker icons and the "Listen"/"Say" lamps
-// and labels; side margins holding the two volume trackbars; and a row of big
+// combo boxes, the study choices (advance and speed), the microphone and
+// loudspeaker icons and the "Listen"/"Say" lamps and labels with the input level
+// under "Say"; side margins holding the two volume trackbars; and a row of big
 // buttons at the bottom.
 #include <QPoint>
 #include <QRect>
@@ -33,18 +34,28 @@ class SourceViewDecorator : public Decorator {
     void Draw(QPainter& painter) override;
     void SetBounds(int left, int top, int right, int bottom) override;
 
-    // Places the combo boxes that are not hidden and the two labels. Hidden combo
-    // boxes keep their place.
+    // Places the combo boxes that are not hidden, the study choices and the two
+    // labels. Hidden combo boxes keep their place.
     void LayoutDeviceCombos();
 
     void SetListenLamp(bool on) { listenLamp_ = on; }
     void SetSayLamp(bool on) { sayLamp_ = on; }
     bool ListenLamp() const { return listenLamp_; }
     bool SayLamp() const { return sayLamp_; }
-    // Where the two lamps are drawn.
-    QRect LampArea() const { return QRect(lampPos_, QSize(kLampSpacing + kLampSize, kLampSize)); }
+    // 0..100; drawn under the "Say" lamp while it is lit.
+    void SetInputLevel(int level) { inputLevel_ = level; }
+    int InputLevel() const { return inputLevel_; }
+    // Where the two lamps and the input level are drawn.
+    QRect LampArea() const {
+        return QRect(lampPos_, QSize(kLampSpacing + kLampSize + kLabelWidth, MeterTop() + 4));
+    }
 
   private:
+    static constexpr int MeterTop() { return kLampSize + 2; }
+    void PlaceStudyCombos(int left, int y);
+    void DrawInputLevel(QPainter& painter) const;
+
+    int inputLevel_ = 0;
     bool listenLamp_ = false;
     bool sayLamp_ = false;
     QPoint micIconPos_;

@@ -9,6 +9,8 @@ namespace {
 const QColor kStripColour(10, 110, 120);
 const QColor kStripFrame(0, 0, 0);
 const QColor kInk(0, 0, 0);
+const QColor kMarkColour(255, 200, 40);
+constexpr int kMarkLength = 4;
 // Ticks hang from the row below the top frame.
 constexpr int kTickTop = 1;
 constexpr int kMajorTickLength = 5;
@@ -35,6 +37,14 @@ void TimelineDecorator::Reset() {
     Inner().Reset();
     startSeconds_ = 0.0;
     spanSeconds_ = 0.0;
+    marks_.clear();
+    stripCached_ = false;
+}
+
+void TimelineDecorator::SetMarks(std::vector<int> columns) {
+    if (columns == marks_)
+        return;
+    marks_ = std::move(columns);
     stripCached_ = false;
 }
 
@@ -65,6 +75,17 @@ void TimelineDecorator::BuildStrip() {
     painter.drawRect(0, 0, width_ - 1, stripHeight_ - 1);
     if (spanSeconds_ > 0.0)
         DrawScale(painter);
+    DrawMarks(painter);
+}
+
+// Short strokes rising from the bottom frame, apart from the ticks hanging from
+// the top, so they never cover a label.
+void TimelineDecorator::DrawMarks(QPainter& painter) {
+    for (int column : marks_) {
+        const int x = column + 1;  // the waveform's columns start inside its frame
+        if (x > 0 && x < width_ - 1)
+            painter.fillRect(x, stripHeight_ - 1 - kMarkLength, 1, kMarkLength, kMarkColour);
+    }
 }
 
 void TimelineDecorator::DrawScale(QPainter& painter) {

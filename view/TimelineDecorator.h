@@ -4,6 +4,7 @@
 // after Reset or a SetTimeRange that changes the range. Labels and ticks follow ComputeTimeTicks.
 #include <QFont>
 #include <QImage>
+#include <vector>
 
 #include "Decorator.h"
 
@@ -27,6 +28,8 @@ class TimelineDecorator : public Decorator {
     void SetTimeRange(double startSeconds, double spanSeconds);
     double StartSeconds() const { return startSeconds_; }
     double SpanSeconds() const { return spanSeconds_; }
+    // Phrase marks at these waveform columns, along the strip's bottom.
+    void SetMarks(std::vector<int> columns);
 
     // The labels' font: a fixed pixel size, so the strip looks the same whatever
     // the screen's resolution.
@@ -37,9 +40,11 @@ class TimelineDecorator : public Decorator {
   private:
     void BuildStrip();
     void DrawScale(QPainter& painter);
+    void DrawMarks(QPainter& painter);
 
     QImage strip_;  // kept and drawn over again, so a new strip allocates nothing
     bool stripCached_ = false;
     double startSeconds_ = 0.0;
     double spanSeconds_ = 0.0;
+    std::vector<int> marks_;
 };

@@ -97,6 +97,30 @@ QComboBox* MakeCombo(QWidget* parent, const char* objectName, const char* label,
     return combo;
 }
 
+// A fixed list of choices, each item carrying its value; the caption leads every
+// item, so the closed box says what it chooses.
+QComboBox* MakeChoiceCombo(QWidget* parent, const char* objectName, const char* label,
+                           std::initializer_list<std::pair<int, const char*>> choices) {
+    auto* combo = new QComboBox(parent);
+    Name(combo, objectName, QLatin1String(label));
+    combo->setToolTip(QLatin1String(label));
+    for (const auto& [value, text] : choices)
+        combo->addItem(QLatin1String(label) + QStringLiteral(": ") + QLatin1String(text), value);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return combo;
+}
+
+// The item whose value is nearest.
+void SelectChoice(QComboBox* combo, int value) {
+    int best = 0;
+    for (int i = 1; i < combo->count(); ++i) {
+        if (std::abs(combo->itemData(i).toInt() - value) <
+            std::abs(combo->itemData(best).toInt() - value))
+            best = i;
+    }
+    combo->setCurrentIndex(best);
+}
+
 QLabel* MakeHeaderLabel(QWidget* parent, const char* objectName, const char* text) {
     auto* label = new QLabel(QLatin1String(text), parent);
     Name(label, objectName, QLatin1String(text));
@@ -235,6 +259,11 @@ void View::CreateControls(MainWindow* window) {
         MakeTrackbar(window, "SpeakerVolumeTrackbar", "Narrator volume", 190);
     controls_.inputDeviceCombo = MakeCombo(window, "InputDeviceCombo", "Input device", 180);
     controls_.inputPinCombo = MakeCombo(window, "InputPinCombo", "Input pin", 120);
+    controls_.advanceCombo = MakeChoiceCombo(window, "AdvanceCombo", "Advance after",
+                                             {{0, "Off"}, {1, "1"}, {2, "2"}, {3, "3"}, {5, "5"}});
+    controls_.speedCombo = MakeChoiceCombo(
+        window, "SpeedCombo", "Speed",
+        {{100, "100 %"}, {90, "90 %"}, {80, "80 %"}, {70, "70 %"}, {60, "60 %"}, {50, "50 %"}});
     controls_.listenLabel = MakeHeaderLabel(window, "ListenLabel", "Listen");
     controls_.sayLabel = MakeHeaderLabel(window, "SayLabel", "Say");
 
@@ -308,6 +337,8 @@ void View::ConnectControls() {
             &IPresenter::OnSpeakerVolumeChange);
     forward(controls_.inputDeviceCombo, &QComboBox::activated, &IPresenter::OnInputDeviceChange);
     forward(controls_.inputPinCombo, &QComboBox::activated, &IPresenter::OnInputPinChange);
+    forward(controls_.advanceCombo, &QComboBox::activated, &IPresenter::OnAdvanceAfterChange);
+    forward(controls_.speedCombo, &QComboBox::activated, &IPresenter::OnSpeedChange);
     forward(recentList_, &QListWidget::itemDoubleClicked, &IPresenter::OnRecentFileDoubleClick);
     forward(timer_, &QTimer::timeout, &IPresenter::OnTimer);
 
@@ -601,6 +632,37 @@ void View::SetSayLamp(bool on) {
         return;
     lampsChanged_ = lampsChanged_ || topComponent_->SayLamp() != on;
     topComponent_->SetSayLamp(on);
+}
+
+void View::SetInputLevel(int level) {
+    if (!created_ || topComponent_->InputLevel() == level)
+        return;
+    topComponent_->SetInputLevel(level);
+    if (topComponent_->SayLamp())
+        mainWindow_->update(topComponent_->LampArea());
+}
+
+void View::SetPhraseMarks(std::vector<int> columns) {
+    if (created_)
+        timelineComponent_->SetMarks(std::move(columns));
+}
+
+void View::SetAdvanceAfter(int cycles) {
+    if (created_)
+        SelectChoice(controls_.advanceCombo, cycles);
+}
+
+int View::GetAdvanceAfter() {
+    return created_ ? controls_.advanceCombo->currentData().toInt() : 0;
+}
+
+void View::SetSpeed(int percent) {
+    if (created_)
+        SelectChoice(controls_.speedCombo, percent);
+}
+
+int View::GetSpeed() {
+    return created_ ? controls_.speedCombo->currentData().toInt() : 100;
 }
 
 void View::AddInputDevice(const wchar_t* name) {

@@ -110,6 +110,12 @@ class View : public IView {
     void ClearRecentFiles() override;
     void AddRecentFile(const wchar_t* path) override;
     int GetSelectedRecentFile() override;
+    void SetPhraseMarks(std::vector<int> columns) override;
+    void SetInputLevel(int level) override;
+    void SetAdvanceAfter(int cycles) override;
+    int GetAdvanceAfter() override;
+    void SetSpeed(int percent) override;
+    int GetSpeed() override;
 
   private:
     void CreateControls(MainWindow* window);

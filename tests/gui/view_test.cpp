@@ -59,6 +59,10 @@ struct RecordingPresenter : IPresenter {
     void OnInputDeviceChange() override { ++calls["OnInputDeviceChange"]; }
     void OnInputPinChange() override { ++calls["OnInputPinChange"]; }
     void OnCaptureEvent() override { ++calls["OnCaptureEvent"]; }
+    void OnMouseDoubleClick(const POINTS* point) override { Mouse("double ", point); }
+    void OnPhraseKey(bool next) override { events.push_back(next ? "phrase+" : "phrase-"); }
+    void OnAdvanceAfterChange() override { ++calls["OnAdvanceAfterChange"]; }
+    void OnSpeedChange() override { ++calls["OnSpeedChange"]; }
 };
 
 const QRgb kBlack = 0xff000000, kBlue = 0xff0000ff, kRed = 0xffff0000, kHalfWhite = 0xff7f7f7f;
@@ -112,6 +116,12 @@ TEST_F(ViewTest, ControlsAreNamedAndApartAndNeitherWindowClosesWithoutThePresent
                         (a == b || !a->geometry().intersects(b->geometry())))
                 << a->objectName().toStdString() << " over " << b->objectName().toStdString();
     }
+    // Where the device lists leave room, the study choices sit in the header before the lamps.
+    ResizeTo(QSize(800, 400));
+    view.ShowInputPins(false), view.LayoutDeviceCombos();
+    EXPECT_LT(Control("SpeedCombo")->geometry().right(), Control("ListenLabel")->x() - 16);
+    EXPECT_GT(Control("AdvanceCombo")->x(), Control("InputDeviceCombo")->geometry().right());
+    EXPECT_EQ(Control("AdvanceCombo")->y(), Control("InputDeviceCombo")->y());
     EXPECT_EQ(std::pair(Window()->close(), presenter.calls["OnClose"]), std::pair(false, 1));
     // Nor can the learner close the loading window.
     view.ShowProgress();
@@ -210,6 +220,11 @@ TEST_F(ViewTest, TrackbarsAndCombosShowTheirValueAndReportOnlyTheUsersChange) {
                   std::tuple(true, 1, 1, 0))
             << name;
     }
+    // The study choices take the nearest listed value.
+    view.SetSpeed(73), view.SetAdvanceAfter(7);
+    QTest::keyClick(Control("SpeedCombo"), Qt::Key_Down);
+    EXPECT_EQ(std::tuple(view.GetSpeed(), view.GetAdvanceAfter(), presenter.calls["OnSpeedChange"]),
+              std::tuple(60, 5, 1));
 }
 
 TEST_F(ViewTest, OnlyAPlainLeftDragIsReportedInClientPointsAlsoOutsideTheWindow) {
@@ -226,9 +241,12 @@ TEST_F(ViewTest, OnlyAPlainLeftDragIsReportedInClientPointsAlsoOutsideTheWindow)
         QTest::mouseEvent(QTest::MouseMove, Window(), Qt::NoButton, keys, QPoint(-20, 450));
         QTest::mouseRelease(Window(), button, keys, QPoint(-20, 450));
     }
+    QTest::mouseDClick(Window(), Qt::LeftButton, {}, QPoint(40, 60));
+    QTest::keyClick(Window(), Qt::Key_Right), QTest::keyClick(Window(), Qt::Key_Left);
     EXPECT_EQ(presenter.events,
               (std::vector<std::string>{"down 30,59", "drag 670,175", "drag -20,450", "up -20,450",
-                                        "up -20,450", "up -20,450"}));
+                                        "up -20,450", "up -20,450", "double 40,60", "phrase+",
+                                        "phrase-"}));
 }
 
 TEST_F(ViewTest, LampsFollowTheCycleAndTheUiThreadHearsTheTimerCaptureAndMessageBoxes) {
@@ -244,8 +262,16 @@ TEST_F(ViewTest, LampsFollowTheCycleAndTheUiThreadHearsTheTimerCaptureAndMessage
     EXPECT_EQ(lamps(), std::pair(true, false));
     view.SetListenLamp(false), view.SetSayLamp(true);
     EXPECT_EQ(lamps(), std::pair(false, true));
+    // The input level shows under the lit Say lamp: green as far as it reaches.
+    const auto level = [&](int percent) {
+        view.SetInputLevel(percent);
+        const QColor c =
+            Picture().pixelColor(Control("SayLabel")->geometry().topLeft() + QPoint(20, 19));
+        return c.green() > c.red() + 60;
+    };
+    EXPECT_EQ(std::pair(level(100), level(10)), std::pair(true, false));
     view.SetLooping(false);  // on or off, looping puts the Say lamp out
-    EXPECT_EQ(lamps(), std::pair(false, false));
+    EXPECT_EQ(std::pair(lamps(), level(100)), std::pair(std::pair(false, false), false));
     // Once armed, the timer is never stopped.
     view.HideProgress();
     ASSERT_TRUE(QTest::qWaitFor([&] { return presenter.calls["OnTimer"] >= 3; }));
@@ -318,6 +344,8 @@ TEST_F(ViewTest, ClickedPixelCarriesTheCursorInsideTheFrameAndTheBandShadesTheSe
     std::fill_n(wave.get(), 600, 3);
     view.SetWaveform(std::move(wave), 600, 0.0, 12.5);
     EXPECT_EQ(drawn(), std::pair(std::pair(114, 120), true));
+    view.SetPhraseMarks({3});
+    EXPECT_EQ(Find(0xffffc828, 34), std::pair(55, 58)) << "a phrase mark rises from the axis' foot";
     const std::array<int, 3> clicks[] = {{30, 59, 0},     {31, 100, 0},    {400, 100, 369},
                                          {669, 100, 638}, {670, 175, 638}, {29, 100, -1},
                                          {100, 58, -1},   {671, 176, -1}};

@@ -86,6 +86,14 @@ struct FakeView : IView {
     void ClearRecentFiles() override { recent.clear(); }
     void AddRecentFile(const wchar_t* path) override { recent.push_back(path); }
     int GetSelectedRecentFile() override { return selectedRecent; }
+    std::vector<int> marks;
+    int level = -1, advanceAfter = 0, speed = 100;
+    void SetPhraseMarks(std::vector<int> columns) override { marks = std::move(columns); }
+    void SetInputLevel(int l) override { level = l; }
+    void SetAdvanceAfter(int c) override { advanceAfter = c; }
+    int GetAdvanceAfter() override { return advanceAfter; }
+    void SetSpeed(int p) override { speed = p; }
+    int GetSpeed() override { return speed; }
 
     // What is on, by name, in one line.
     std::string Shown() const {

@@ -43,6 +43,11 @@ const Look kNoSource{
             "listen loop looping "},
     kRepeat{L"Try to repeat what you have just heard. Click \"Pause\" button to stop the process.",
             "loop looping say "},
+    kMicHint{
+        L"Try to repeat what you have just heard. Click \"Pause\" button to stop the process. "
+        L"No voice heard yet: check that the microphone is connected, not muted, and its "
+        L"level is up.",
+        "loop looping say "},
     kCompare{
         L"Listen carefully how you and the narrator say the same phrase, check for "
         L"pronunciation mistakes, compare both variants accurately.",
@@ -247,19 +252,65 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         EXPECT_TRUE(media->Mixer(1, 1).enabled && !media->Mixer(1, 0).enabled);
         EXPECT_EQ(media->LiveGraphs(), 2) << "the narrator's and one capture";
         view.micPos = 30, view.speakerPos = 80, view.maximized = true;
+        view.advanceAfter = 3, view.speed = 70;
         presenter->OnMicVolumeChange(), presenter->OnSpeakerVolumeChange();
+        presenter->OnAdvanceAfterChange(), presenter->OnSpeedChange();
         EXPECT_EQ(presenter->OnClose(), 1);
         EXPECT_EQ(media->LiveGraphs(), 0);
         IniReg stored(1280, 1024, ini.toStdString());
         stored.Load();
         EXPECT_EQ(std::vector({stored.left, stored.top, stored.width, stored.height,
-                               stored.maximized, stored.GetMcVolPos(), stored.GetSpkVolPos()}),
-                  std::vector({10, 20, 800, 500, 1, 30, 80}));
+                               stored.maximized, stored.GetMcVolPos(), stored.GetSpkVolPos(),
+                               stored.advanceAfter, stored.speed}),
+                  std::vector({10, 20, 800, 500, 1, 30, 80, 3, 70}));
         EXPECT_EQ(std::wstring(stored.GetInputDeviceName()) + stored.GetInputPinName(),
                   L"Mic BLine In");
         std::filesystem::remove(ini.toStdString());  // the next rows start afresh
     };
     auto takeEnds = [&] { media->NotifyRendered(Take(), media::EC_COMPLETE), Tick(0); };
+    // Phrases at columns 40-80, 120-200 and 280-360 of a view 300 wide.
+    auto selected = [&] { return presenter->Source().selectionStart; };
+    auto phrases = [&] {
+        presenter->Source().phrases = {{8000, 16000}, {24000, 40000}, {56000, 72000}};
+        POINTS inSecond{150, 10};
+        presenter->OnMouseDoubleClick(&inSecond);
+        EXPECT_EQ(std::tuple(selected(), presenter->Source().selectionEnd, view.cursorColumn),
+                  std::tuple(24000, 40000, 120));
+        presenter->OnPhraseKey(true);
+        EXPECT_EQ(std::tuple(selected(), view.scrollPos), std::tuple(56000, 170)) << "in view";
+        EXPECT_THAT(view.marks, ElementsAre(30, 110, 190));
+        presenter->OnPhraseKey(false), presenter->OnPhraseKey(false);
+        EXPECT_EQ(selected(), 8000);
+    };
+    // Two cycles a phrase; a key pressed meanwhile takes effect when its cycle ends;
+    // after the last phrase the loop stops as Pause does.
+    auto advance = [&] {
+        presenter->Source().phrases = {{24000, 40000}, {56000, 72000}};
+        view.advanceAfter = 2, presenter->OnAdvanceAfterChange(), pause();
+        auto cycles = [&](int n, bool key = false) {
+            for (int i = 0; i < n; ++i)
+                Tick(), key ? presenter->OnPhraseKey(true) : void(), Speak(), Tick(), takeEnds();
+            return selected();
+        };
+        EXPECT_EQ(std::vector({cycles(1), cycles(1, true), cycles(1), cycles(1)}),
+                  std::vector({10000, 24000, 24000, 56000}));
+        cycles(2);
+    };
+    auto slower = [&] {
+        view.speed = 50, presenter->OnSpeedChange(), Select(100, 100), play(), Tick(4 * kSecond);
+        EXPECT_EQ(presenter->Source().cursorSample, 36000) << "2.5 s + 4 s at half speed";
+    };
+    // The level shows while the program waits; a silent microphone gets a hint,
+    // which goes when the voice comes.
+    auto silentMic = [&] {
+        for (int i = 0; i < 1000; ++i)
+            presenter->OnTimer();
+        EXPECT_EQ(view.status, kMicHint.first);
+        presenter->Input().AddSamples(Pcm16(std::vector(8000, std::int16_t{3000})).data(), 16000,
+                                      0);
+        presenter->OnTimer();
+        EXPECT_GT(view.level, IView::kInputLevelThreshold);
+    };
     struct Row {
         int from;
         std::function<void()> event;
@@ -292,6 +343,9 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         {LOADED, playing, PLAYING, kPlaying},
         {LOADED, pause, LISTENING, kListen},
         {LOADED, switchAndClose, LOADED, kLoopHint},
+        {LOADED, phrases, LOADED, kLoopHint},
+        {LOADED, advance, LOADED, kLoopHint},
+        {LOADED, slower, PLAYING, kPlaying},
         {SETTING, busy, SETTING, kLoopHint},
         {SETTING, [&] { presenter->OnMouseUp(&kPoint); }, LOADED, kLoopHint},
         {PLAYING, busy, PLAYING, kPlaying},
@@ -302,6 +356,7 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         {LISTENING, narratorBreaks, LISTENING, kListen, L"Playback failed with error"},
         {LISTENING, captureRefuses, RECORDING, kRepeat, L"Recording from \"Mic A\" failed with"},
         {RECORDING, busy, RECORDING, kRepeat},
+        {RECORDING, silentMic, RECORDING, kRepeat},
         {RECORDING, compare, INPUT, kCompare},
         {RECORDING, captureBreaks, RECORDING, kRepeat, L"Recording failed with error"},
         {SOURCE, busy, SOURCE, kCompare},
@@ -351,7 +406,8 @@ TEST_F(PresenterTest, StartUpRestoresTheStoredDeviceFallsBackToTheFirstOrGivesUp
              {"InputPinName", row.pin},
              {"Left", 33},
              {"SpkVolPos", 500},
-             {"McVolPos", -3}});
+             {"McVolPos", -3},
+             {"Speed", 60}});
         EXPECT_EQ(Start(row.fault), row.selected < 0 ? -1 : 0);
         auto shown = messages.Messages();
         EXPECT_EQ(shown.size(), row.messages);
@@ -366,10 +422,11 @@ TEST_F(PresenterTest, StartUpRestoresTheStoredDeviceFallsBackToTheFirstOrGivesUp
         std::vector<std::wstring> names{L"Mic A", L"Mic B"};
         names.resize(media->devices.size());
         EXPECT_EQ(view.devices, names);
-        EXPECT_EQ(std::tuple(view.devicesShown, view.selectedDevice, view.selectedPin,
-                             view.pins.size(), view.pinsShown, view.speakerPos, view.micPos),
-                  std::tuple(names.size() > 1, row.selected, row.selectedPin, row.selected + 1u,
-                             row.selected == 1, 100, 0));  // the volumes clamped
+        EXPECT_EQ(
+            std::tuple(view.devicesShown, view.selectedDevice, view.selectedPin, view.pins.size(),
+                       view.pinsShown, view.speakerPos, view.micPos, view.speed),
+            std::tuple(names.size() > 1, row.selected, row.selectedPin, row.selected + 1u,
+                       row.selected == 1, 100, 0, 60));  // the volumes clamped
         EXPECT_TRUE(media->Mixer(row.selected, row.selectedPin).enabled &&
                     media->LiveGraphs() == 1);
         EXPECT_EQ(presenter->OnClose(), 1);
