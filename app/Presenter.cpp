@@ -862,20 +862,14 @@ bool Presenter::MoveOnAfterCycle() {
     return true;
 }
 
+// The second click puts the cursor as any click does; on a phrase it selects it.
 void Presenter::OnMouseDoubleClick(const POINTS* point) {
     AssertUiThread();
-    if (state != LOADED_SOURCE_DATA_STATE)
-        return;
-    int x = view->HitTestWaveform(point);
-    if (x == -1)
-        return;
-    source.SetCursor(source.GetScrollPos() + x);
+    OnMouseDown(point);
     int phrase = source.PhraseAt(source.cursorSample);
-    // Between phrases the second click is a click.
-    if (phrase < 0) {
-        OnMouseDown(point);
+    if (state != SETTING_CURSOR_AND_SAMPLE_STATE || phrase < 0)
         return;
-    }
+    state = LOADED_SOURCE_DATA_STATE;
     SelectPhrase(phrase);
     RefreshWaveform(true);
     ShowLoadedLook();
