@@ -486,6 +486,7 @@ void SourceData::PlaySpan(std::int64_t begin, std::int64_t end) {
     if (!pMC || !pMS)
         return;
     pMC->Pause();
+    pMS->SetRate(Rate());
     pMS->SetPositions(&begin, media::AM_SEEKING_AbsolutePositioning, &end,
                       media::AM_SEEKING_AbsolutePositioning);
     pMC->Run();
@@ -519,7 +520,8 @@ bool SourceData::FollowClock(std::int64_t* position) {
     std::int64_t now = 0;
     if (!pRC || FAILED(pRC->GetTime(&now)) || duration <= 0)
         return false;
-    *position = positionAtStart + (now - clockAtStart);
+    // The clock keeps the time heard; the stream moves at the speed played.
+    *position = positionAtStart + std::llround(static_cast<double>(now - clockAtStart) * Rate());
     double ratio = static_cast<double>(*position) / static_cast<double>(duration);
     cursorSample = ratio < 1 ? static_cast<std::int32_t>(ratio * sampleCount) : sampleCount;
     return true;

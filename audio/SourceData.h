@@ -5,6 +5,7 @@
 // Threads: AddSamples runs on the decode graph's streaming thread while a file
 // loads, and hands the samples to a writer thread of the load's own that stores
 // them; everything else on the UI thread, or on the loading thread during a load.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <limits>
@@ -59,6 +60,11 @@ class SourceData : public IData {
     void StopGraph();
     void ZoomIn(int viewWidth, bool aroundCursor);
     void ZoomOut(int viewWidth, bool aroundCursor);
+
+    // The narrator's speed in percent (100 normal), pitch kept; taken up by the
+    // next Play or PlaySelection. The cursor follows the stream at that speed.
+    void SetSpeed(int percent) { speed_ = std::clamp(percent, 25, 400); }
+    int GetSpeed() const { return speed_; }
 
     static constexpr double kDefaultZoom = 0.005;
     static constexpr double kMaxZoom = 0.5;
@@ -138,6 +144,8 @@ class SourceData : public IData {
     // The decode graph's event sink, for the streaming thread to end the wait.
     std::shared_ptr<media::IMediaEventSink> decodeEvents_;
     void Zoom(int viewWidth, bool aroundCursor, bool in);
+    double Rate() const { return speed_ / 100.0; }
+    int speed_ = 100;
 
   public:
     // Finds the phrases of the loaded recording from its peak summary, on the

@@ -178,6 +178,11 @@ class IMediaSeeking : public virtual IUnknown {
     virtual HRESULT GetCurrentPosition(std::int64_t* position) = 0;
     virtual HRESULT SetPositions(std::int64_t* current, std::uint32_t currentFlags,
                                  std::int64_t* stop, std::uint32_t stopFlags) = 0;
+    // The speed of playback (1.0 normal, 0.5 half speed, the pitch kept), taken up
+    // by the next SetPositions. Positions stay in the stream's own time; a graph's
+    // reference clock keeps real time, whatever the rate.
+    virtual HRESULT SetRate(double rate) = 0;
+    virtual HRESULT GetRate(double* rate) = 0;
 };
 
 class IBasicAudio : public virtual IUnknown {

@@ -25,8 +25,10 @@ constexpr long kMs = kRate / 1000;
 const long kSlack =
     std::getenv("SAYALIKE_TIMING_SLACK") ? std::atol(std::getenv("SAYALIKE_TIMING_SLACK")) : 1;
 
-[[maybe_unused]] const auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new PulseEnvironment({}));
+// 440 Hz for two seconds, then 880 Hz.
+[[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(
+    new PulseEnvironment({}, {{"sox", "-n", "-r", "22050", "-c", "1", "-b", "16", "@tones.wav",
+                               "synth", "2", "sine", "440", ":", "synth", "1", "sine", "880"}}));
 
 class PlaybackTest : public ::testing::Test {
   protected:
@@ -130,6 +132,45 @@ TEST_F(PlaybackTest, TheSpanAskedForIsHeardWithTheCursorFollowingIt) {
         EXPECT_GE(cursor.back().second, stop);
         EXPECT_LT(cursor.back().second, stop + 250 * kMs * kSlack);
     }
+}
+
+// At half speed a tone keeps its pitch, the selection lasts twice as long and
+// ends at its last sample (the tone changes right after it), and the cursor
+// follows to that end; twice, as the loop repeats a phrase.
+TEST_F(PlaybackTest, HalfSpeedKeepsThePitchAndEndsAtTheSelectionEnd) {
+    source.ReleaseGraph();
+    source.Clear();
+    path = PulseEnvironment::Input("tones.wav");
+    file = ReadWav(path)->Samples();
+    ASSERT_TRUE(source.LoadFile(WidenUtf8(path).c_str()));
+    source.SetSpeed(50);
+    auto hertz = [&](std::size_t at, std::size_t n) {
+        int crossings = 0;
+        for (std::size_t i = at + 1; i < at + n; ++i)
+            crossings += (heard[i - 1] < 0) != (heard[i] < 0);
+        return crossings / 2.0 * kRate / static_cast<double>(n);
+    };
+    long first = kRate / 2, end = 2 * kRate;
+    for (int round : {1, 2}) {
+        SCOPED_TRACE(round);
+        ASSERT_NO_FATAL_FAILURE(Play(first, end));
+        EXPECT_NEAR(static_cast<double>(last - loud), 2.0 * (end - first), 30 * kMs * kSlack);
+        EXPECT_NEAR(hertz(loud, last - loud), 440, 4);
+        EXPECT_LT(hertz(last - 100 * kMs, 100 * kMs), 450) << "heard past the end";
+        for (std::size_t i = 1; i < cursor.size(); ++i) {
+            auto [when, at] = cursor[i];
+            double heardThen =
+                first + 0.5 * (static_cast<double>(when) - static_cast<double>(loud));
+            EXPECT_TRUE(at <= first || at >= end || std::fabs(at - heardThen) < 250 * kMs * kSlack)
+                << "the cursor left the audio";
+            EXPECT_GE(at, cursor[i - 1].second) << "the cursor went back";
+        }
+        EXPECT_GE(cursor.back().second, end);
+        EXPECT_NEAR(static_cast<double>(cursor.back().first), static_cast<double>(last),
+                    250 * kMs * kSlack)
+            << "the end was not reported as it was heard";
+    }
+    EXPECT_FALSE(source.TakePlaybackError());
 }
 
 // Turned down from full a third of the way through: the level heard before

@@ -240,6 +240,8 @@ struct Graph : IGraphBuilder,
     HRESULT SetPositions(std::int64_t*, std::uint32_t, std::int64_t*, std::uint32_t) override {
         return Rendering() ? S_OK : E_NOTIMPL;
     }
+    HRESULT SetRate(double rate) override { return Give(&playback.rate, rate); }
+    HRESULT GetRate(double* rate) override { return Give(rate, playback.rate); }
     HRESULT put_Volume(long volume) override {
         playback.volume = std::clamp(volume, -10000L, 0L);
         return Rendering() ? S_OK : E_NOTIMPL;

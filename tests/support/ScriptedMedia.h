@@ -72,6 +72,7 @@ class ScriptedMedia : public IMediaFactory, public std::enable_shared_from_this<
         std::wstring file;
         long volume = 0;
         bool running = false;
+        double rate = 1.0;
     };
     Playback LastPlayback(const std::wstring& file) const;
     // Queues an event on every live graph that rendered `file`.

@@ -76,6 +76,10 @@ bool HasChildNamed(GstElement* bin, const std::string& name) {
     return found;
 }
 
+// Beyond these the tempo stage no longer sounds like speech.
+constexpr double kMinRate = 0.25;
+constexpr double kMaxRate = 4.0;
+
 std::chrono::milliseconds BoundedWait(long timeoutMs) {
     if (timeoutMs < 0)
         return FilterGraph::kMaxStateWait;
@@ -704,7 +708,23 @@ HRESULT FilterGraph::SetPositions(std::int64_t* current, std::uint32_t currentFl
     auto lock = playback_->Lock();
     if (!lock)
         return Fail(VFW_E_TIMEOUT, L"The audio output is busy restarting");
-    return playback_->Seek(start, end);
+    return playback_->Seek(start, end, rate_);
+}
+
+HRESULT FilterGraph::SetRate(double rate) {
+    CallerCheck check(caller_);
+    if (!(rate >= kMinRate && rate <= kMaxRate))
+        return Fail(E_INVALIDARG, L"The playback rate lies outside what the graph plays");
+    rate_ = rate;
+    return S_OK;
+}
+
+HRESULT FilterGraph::GetRate(double* rate) {
+    CallerCheck check(caller_);
+    if (!rate)
+        return E_POINTER;
+    *rate = rate_;
+    return S_OK;
 }
 
 // ---- playback: volume and clock of the rendered file's output ----------------

@@ -26,7 +26,8 @@
 // file knows its duration). Times are converted to 100-ns units. SetPositions
 // is a flushing, accurate seek with a stop position, so that the pipeline
 // itself ends the stream there (EOS, then EC_COMPLETE); it needs a paused or
-// running graph and waits (bounded) for a pause still under way.
+// running graph and waits (bounded) for a pause still under way. It plays at
+// the rate last given to SetRate (0.25 to 4; a rendered file keeps its pitch).
 //
 // Playback: RenderFile builds WaveSource -> AudioRenderer (PlaybackFilters.h)
 // for a WAV file and prerolls the graph to PAUSED within kMaxRenderWait; a
@@ -119,6 +120,8 @@ class FilterGraph final : public IGraphBuilder,
     HRESULT GetCurrentPosition(std::int64_t* position) override;
     HRESULT SetPositions(std::int64_t* current, std::uint32_t currentFlags, std::int64_t* stop,
                          std::uint32_t stopFlags) override;
+    HRESULT SetRate(double rate) override;
+    HRESULT GetRate(double* rate) override;
 
     // IBasicAudio
     HRESULT put_Volume(long volume) override;
@@ -177,6 +180,8 @@ class FilterGraph final : public IGraphBuilder,
         std::uint32_t capabilities = 0;
     } rendered_;
     std::unique_ptr<Playback> playback_;
+    // For the next SetPositions.
+    double rate_ = 1.0;
     // The thread inside a one-thread-at-a-time operation; none outside them.
     std::atomic<std::thread::id> caller_{};
 };

@@ -10,7 +10,8 @@ namespace media::gst {
 namespace {
 // Debian packages of the elements this backend makes, for a helpful message.
 const char* PackageOf(const std::string& factory) {
-    if (factory == "pulsesrc" || factory == "pulsesink" || factory == "wavparse") {
+    if (factory == "pulsesrc" || factory == "pulsesink" || factory == "wavparse" ||
+        factory == "scaletempo") {
         return "gstreamer1.0-plugins-good";
     }
     return "gstreamer1.0-plugins-base";

@@ -84,7 +84,7 @@ void Playback::Fail(HRESULT hr, const std::wstring& text) {
     events_->Push({EC_ERRORABORT, static_cast<std::intptr_t>(hr), 0});
 }
 
-HRESULT Playback::Seek(GstClockTime start, GstClockTime stop) {
+HRESULT Playback::Seek(GstClockTime start, GstClockTime stop, double rate) {
     // A pipeline on its way to PAUSED cannot seek yet: its parser has not
     // found the stream.
     GstState current = GST_STATE_NULL;
@@ -111,9 +111,9 @@ HRESULT Playback::Seek(GstClockTime start, GstClockTime stop) {
     }
     if (!GST_CLOCK_TIME_IS_VALID(stop))
         stop = stop_;
-    clock_->BeginSegment(start, stop);
+    clock_->BeginSegment(start, stop, rate);
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+    if (!gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
                           static_cast<gint64>(start), GST_SEEK_TYPE_SET,
                           static_cast<gint64>(stop))) {
         SetLastError(static_cast<std::uint32_t>(E_FAIL),
@@ -188,7 +188,7 @@ void Playback::Rebuild(const StreamClock::Progress& stalled) {
     ++fruitlessRebuilds_;
     rebuiltAt_ = now.position;
     rebuilds.fetch_add(1);
-    if (!RestartOutput(now.position, now.stop, stops_.load()))
+    if (!RestartOutput(now.position, now.stop, now.rate, stops_.load()))
         clock_->Fail();
 }
 
@@ -220,7 +220,8 @@ void Playback::GiveUpForStop() {
 
 // `stops` is the stop count when the rebuild began. True when the output plays
 // again or a stop ended the rebuild.
-bool Playback::RestartOutput(GstClockTime from, GstClockTime stop, std::uint64_t stops) {
+bool Playback::RestartOutput(GstClockTime from, GstClockTime stop, double rate,
+                             std::uint64_t stops) {
     auto stopped = [&] {
         if (stops_.load() == stops)
             return false;
@@ -242,10 +243,10 @@ bool Playback::RestartOutput(GstClockTime from, GstClockTime stop, std::uint64_t
         return true;
     if (!paused)
         return fail();
-    clock_->BeginSegment(from, stop);
+    clock_->BeginSegment(from, stop, rate);
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     bool sought =
-        gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+        gst_element_seek(pipeline_, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
                          static_cast<gint64>(from), GST_SEEK_TYPE_SET, static_cast<gint64>(stop)) &&
         SettleUnlessStopped(stops);
     if (stopped())

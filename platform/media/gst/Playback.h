@@ -7,7 +7,7 @@
 // answers nothing well after that. While the graph is meant to be playing, the
 // watchdog samples the stream clock every 50 ms. When the position has not
 // moved for 250 ms before the stop position, it rebuilds the output:
-// NULL -> PAUSED, a seek to the part not yet heard, PLAYING. The clock goes on
+// NULL -> PAUSED, a seek to the part not yet heard (at the span's rate), PLAYING. The clock goes on
 // from where it stood, so the caller's cursor and its cycle simply continue.
 // A rebuild that brings no progress doubles the wait before the next one;
 // after four in a row the graph reports EC_ERRORABORT ("The audio output
@@ -73,15 +73,15 @@ class Playback {
     void AfterStateChange(GstState from, GstState target, GstStateChangeReturn result);
 
     // A flushing, accurate seek from `start` to `stop` (nanoseconds; stop
-    // GST_CLOCK_TIME_NONE keeps the current stop), waiting first (bounded) for a
-    // state change under way. With the lock held.
-    HRESULT Seek(GstClockTime start, GstClockTime stop);
+    // GST_CLOCK_TIME_NONE keeps the current stop) at `rate`, waiting first
+    // (bounded) for a state change under way. With the lock held.
+    HRESULT Seek(GstClockTime start, GstClockTime stop, double rate = 1.0);
 
   private:
     void Watch(std::stop_token stop);
     void CheckProgress();
     void Rebuild(const StreamClock::Progress& stalled);
-    bool RestartOutput(GstClockTime from, GstClockTime stop, std::uint64_t stops);
+    bool RestartOutput(GstClockTime from, GstClockTime stop, double rate, std::uint64_t stops);
     bool SettleUnlessStopped(std::uint64_t stops);
     void GiveUpForStop();
     void Fail(HRESULT hr, const std::wstring& text);

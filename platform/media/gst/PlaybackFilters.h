@@ -5,9 +5,11 @@
 // PCM as the file holds it. The file is read when the graph first pauses.
 //
 // AudioRenderer: the default audio output. Input pin "Audio Input pin
-// (rendered)": audioconvert ! audioresample ! volume ! pulsesink, so any PCM
-// plays, every sample 20 ms after its time, so that the start of a new stream
-// is not lost where the server takes it in (PlaybackFilters.cpp). It answers
+// (rendered)": audioconvert ! scaletempo ! audioconvert ! audioresample !
+// volume ! pulsesink, so any PCM plays, at the rate of the graph's seek with
+// the pitch kept (Tempo.h), every sample 20 ms after its time, so that the
+// start of a new stream is not lost where the server takes it in
+// (PlaybackFilters.cpp). It answers
 //   IBasicAudio      volume in hundredths of a decibel, gain 10^(v/2000),
 //                    -10000 silent; values are clamped to -10000..0 and read
 //                    back as stored. A change is heard at once on a playing

@@ -27,6 +27,12 @@ std::int64_t StreamClock::FreeTime(TimePoint now) const {
     return freeBase_ + elapsed.count() / 100;
 }
 
+std::int64_t StreamClock::HeardSinceStart(GstClockTime position) const {
+    if (rate_ == 1.0)
+        return ToUnits(position - segmentStart_);
+    return static_cast<std::int64_t>(static_cast<double>(position - segmentStart_) / rate_ / 100.0);
+}
+
 void StreamClock::Settle() {
     if (mode_ == Mode::Free)
         reported_ = std::max(reported_, FreeTime(std::chrono::steady_clock::now()));
@@ -53,18 +59,20 @@ void StreamClock::Refresh() {
 
 void StreamClock::Accept(GstClockTime sinkPosition, std::uint64_t generation) {
     std::lock_guard lock(mutex_);
-    if (generation != generation_ || mode_ != Mode::Following || sinkPosition < lead_)
+    auto lead =
+        rate_ == 1.0 ? lead_ : static_cast<GstClockTime>(static_cast<double>(lead_) * rate_);
+    if (generation != generation_ || mode_ != Mode::Following || sinkPosition < lead)
         return;
     if (GST_CLOCK_TIME_IS_VALID(stop_) && sinkPosition > stop_ + kStopSlack)
         return;
-    GstClockTime position = sinkPosition - lead_;
+    GstClockTime position = sinkPosition - lead;
     if (position < segmentStart_)
         return;
     if (position > position_) {
         position_ = position;
         movedAt_ = std::chrono::steady_clock::now();
     }
-    reported_ = std::max(reported_, base_ + ToUnits(position_ - segmentStart_));
+    reported_ = std::max(reported_, base_ + HeardSinceStart(position_));
 }
 
 std::int64_t StreamClock::Now() {
@@ -75,11 +83,12 @@ std::int64_t StreamClock::Now() {
     return reported_;
 }
 
-void StreamClock::BeginSegment(GstClockTime start, GstClockTime stop) {
+void StreamClock::BeginSegment(GstClockTime start, GstClockTime stop, double rate) {
     std::lock_guard lock(mutex_);
     Settle();
     position_ = start;
     stop_ = stop;
+    rate_ = rate;
     segmentStart_ = start;
     base_ = reported_;
     movedAt_ = std::chrono::steady_clock::now();
@@ -107,6 +116,7 @@ void StreamClock::Rewind(GstClockTime stop) {
     ChangeMode(Mode::Held);
     position_ = 0;
     stop_ = stop;
+    rate_ = 1.0;
 }
 
 void StreamClock::RunFree() {
@@ -116,7 +126,7 @@ void StreamClock::RunFree() {
     // Everything up to the stop was heard, whether or not a query saw it.
     if (GST_CLOCK_TIME_IS_VALID(stop_) && stop_ > position_) {
         position_ = stop_;
-        reported_ = std::max(reported_, base_ + ToUnits(position_ - segmentStart_));
+        reported_ = std::max(reported_, base_ + HeardSinceStart(position_));
     }
     ChangeMode(Mode::Free);
     freeBase_ = reported_;
@@ -131,7 +141,7 @@ void StreamClock::Fail() {
 StreamClock::Progress StreamClock::Sample() {
     Refresh();
     std::lock_guard lock(mutex_);
-    return {mode_ == Mode::Following, position_, stop_, movedAt_};
+    return {mode_ == Mode::Following, position_, stop_, movedAt_, rate_};
 }
 
 }  // namespace media::gst

@@ -18,6 +18,11 @@
 // Whatever restarts the output (a seek, a stop, the watchdog rebuilding a
 // stalled sink), the clock goes on from the value it had.
 //
+// A span played at another rate (a seek's rate, Tempo.h) moves the stream
+// position by the rate times the time heard; the clock still advances with
+// the time heard, the position's progress divided by the rate. The sink's
+// lead is time heard, so it stands for the lead times the rate in the stream.
+//
 // Stream positions are GStreamer nanoseconds; GST_CLOCK_TIME_NONE as a stop
 // means "the end of the stream".
 //
@@ -46,13 +51,14 @@ class StreamClock {
     std::int64_t Now();
 
     // The span the next run plays (after a seek), or the one being played when
-    // the graph seeks while it runs.
-    void BeginSegment(GstClockTime start, GstClockTime stop);
+    // the graph seeks while it runs, and the rate it plays at.
+    void BeginSegment(GstClockTime start, GstClockTime stop, double rate = 1.0);
     // The graph starts running: follow the position from where the stream stands.
     void Follow();
     // The graph pauses: stand still; a later Follow goes on from the paused position.
     void Hold();
-    // The graph stops: stand still; the stream starts over at 0 and plays to `stop`.
+    // The graph stops: stand still; the stream starts over at 0 and plays to
+    // `stop` at rate 1.
     void Rewind(GstClockTime stop);
     // The stream ended: run on with the system clock.
     void RunFree();
@@ -66,6 +72,7 @@ class StreamClock {
         GstClockTime position = 0;
         GstClockTime stop = GST_CLOCK_TIME_NONE;
         TimePoint since;
+        double rate = 1.0;
     };
     Progress Sample();
 
@@ -74,6 +81,8 @@ class StreamClock {
 
     void Refresh();
     void Accept(GstClockTime sinkPosition, std::uint64_t generation);
+    // The time heard while the stream moved from the segment's start to `position`.
+    std::int64_t HeardSinceStart(GstClockTime position) const;
     // Brings a free-running time up to date and voids positions asked for before.
     void Settle();
     void ChangeMode(Mode mode);
@@ -87,9 +96,10 @@ class StreamClock {
     // before the change is not taken after it.
     std::uint64_t generation_ = 0;
     std::int64_t reported_ = 0;  // 100 ns; what Now last answered
-    // While following: reported = base + (position - segmentStart).
+    // While following: reported = base + (position - segmentStart) / rate.
     std::int64_t base_ = 0;
     GstClockTime segmentStart_ = 0;
+    double rate_ = 1.0;
     GstClockTime stop_ = GST_CLOCK_TIME_NONE;
     GstClockTime position_ = 0;  // where the stream stands
     TimePoint movedAt_;
