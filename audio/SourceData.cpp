@@ -839,18 +839,8 @@ bool SourceData::FindPhrases() {
 }
 
 int SourceData::PhraseAt(std::int32_t sample) const {
-    int at = PreviousPhrase(sample + 1);  // the last that starts at or before it
-    return at >= 0 && sample < phrases[static_cast<std::size_t>(at)].end ? at : -1;
-}
-
-int SourceData::NextPhrase(std::int32_t sample) const {
-    auto next = std::partition_point(phrases.begin(), phrases.end(),
-                                     [sample](const Phrase& p) { return p.start <= sample; });
-    return next == phrases.end() ? -1 : static_cast<int>(next - phrases.begin());
-}
-
-int SourceData::PreviousPhrase(std::int32_t sample) const {
-    auto next = std::partition_point(phrases.begin(), phrases.end(),
-                                     [sample](const Phrase& p) { return p.start < sample; });
-    return static_cast<int>(next - phrases.begin()) - 1;
+    auto after = std::ranges::upper_bound(phrases, sample, {}, &Phrase::start);
+    if (after == phrases.begin() || sample >= std::prev(after)->end)
+        return -1;
+    return static_cast<int>(after - phrases.begin()) - 1;
 }

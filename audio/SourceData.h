@@ -152,11 +152,8 @@ class SourceData : public IData {
     // loading thread once LoadFile has succeeded; false (last error set) when
     // the summary could not be read, and then there are none.
     bool FindPhrases();
-    // The index of the phrase that holds `sample`, of the first that starts
-    // after it, of the last that starts before it; -1 for none.
+    // The index of the phrase that holds `sample`; -1 for none.
     int PhraseAt(std::int32_t sample) const;
-    int NextPhrase(std::int32_t sample) const;
-    int PreviousPhrase(std::int32_t sample) const;
 
     std::vector<Phrase> phrases;  // in order, apart from each other
 };
