@@ -57,17 +57,16 @@ std::shared_ptr<AudioRenderer> AudioRenderer::Create() {
 bool AudioRenderer::Build() {
     auto convert = MakeElement("audioconvert");
     auto tempo = MakeTempo();
-    auto reconvert = MakeElement("audioconvert");
     auto resample = MakeElement("audioresample");
     auto volume = MakeElement("volume");
     auto sink = MakeElement("pulsesink");
-    if (!AddToBin(convert) || !AddToBin(tempo) || !AddToBin(reconvert) || !AddToBin(resample) ||
-        !AddToBin(volume) || !AddToBin(sink))
+    if (!AddToBin(convert) || !AddToBin(tempo) || !AddToBin(resample) || !AddToBin(volume) ||
+        !AddToBin(sink))
         return false;
     g_object_set(sink.get(), "client-name", "Sayalike", "ts-offset",
                  static_cast<gint64>(kStartLead), nullptr);
-    if (!gst_element_link_many(convert.get(), tempo.get(), reconvert.get(), resample.get(),
-                               volume.get(), sink.get(), nullptr)) {
+    if (!gst_element_link_many(convert.get(), tempo.get(), resample.get(), volume.get(), sink.get(),
+                               nullptr)) {
         SetLastError(static_cast<std::uint32_t>(E_FAIL), L"Cannot assemble the audio renderer");
         return false;
     }

@@ -5,7 +5,7 @@
 // PCM as the file holds it. The file is read when the graph first pauses.
 //
 // AudioRenderer: the default audio output. Input pin "Audio Input pin
-// (rendered)": audioconvert ! scaletempo ! audioconvert ! audioresample !
+// (rendered)": audioconvert ! scaletempo ! audioresample !
 // volume ! pulsesink, so any PCM plays, at the rate of the graph's seek with
 // the pitch kept (Tempo.h), every sample 20 ms after its time, so that the
 // start of a new stream is not lost where the server takes it in
