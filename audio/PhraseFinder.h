@@ -6,7 +6,7 @@
 // peaks all stay below a threshold taken from the recording's own levels: a
 // little above its floor (digital silence, room noise, a music bed), within
 // bounds set by the level of its sound. So a noise floor does not join
-// everything into one phrase, and a quiet speaker is measured against his own
+// everything into one phrase, and a quiet speaker is measured against their own
 // level.
 #include <cstdint>
 #include <vector>
