@@ -55,6 +55,7 @@ void SourceData::Clear() {
         DeleteTempFile(wavFile);
     summary.Delete();
     phrases.clear();
+    columnPeaks_.clear();
     zoom = kDefaultZoom;
     scrollSample = 0;
     sampleCount = 0;
@@ -95,6 +96,7 @@ bool SourceData::LoadFile(const wchar_t* name) {
     }
     fileName = name;
     phrases.clear();
+    columnPeaks_.clear();
     storeFailure_ = StoreFailure::None;
     decodeStopped_ = false;
     bool ok = CreateTempFiles(*this) && summary.Create() && BuildDecodeGraph();
@@ -660,13 +662,36 @@ constexpr int kUnknown = std::numeric_limits<int>::max();
 }  // namespace
 
 void SourceData::ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
-                                         std::vector<int>* maxima) const {
+                                         std::vector<int>* maxima) {
+    if (columnPeaksLength_ != sampleCount) {
+        columnPeaks_.clear();
+        columnPeaksLength_ = sampleCount;
+    }
+    std::vector<ColumnPeak>& next = nextColumnPeaks_;
+    next.resize(edges.size() - 1);
     Stretches<std::int16_t> samples;
-    samples.Want(scrollSample, scrollSample + edges.back());
+    std::size_t known = 0;
+    for (std::size_t j = 0; j < next.size(); ++j) {
+        ColumnPeak& column = next[j];
+        column = {scrollSample + edges[j], scrollSample + edges[j + 1], kUnknown};
+        while (known < columnPeaks_.size() && columnPeaks_[known].first < column.first)
+            ++known;
+        if (known < columnPeaks_.size() && columnPeaks_[known].first == column.first &&
+            columnPeaks_[known].last == column.last)
+            column.maximum = columnPeaks_[known].maximum;
+        else if (column.first == column.last)
+            column.maximum = 0;
+        else
+            samples.Want(column.first, column.last);
+    }
     samples.Read(displayFile.fd);
-    const std::int16_t* first = samples.At(scrollSample);
-    for (std::size_t j = 0; j + 1 < edges.size(); ++j)
-        (*maxima)[j] = MaxAbs(first + edges[j], edges[j + 1] - edges[j]);
+    for (std::size_t j = 0; j < next.size(); ++j) {
+        ColumnPeak& column = next[j];
+        if (column.maximum == kUnknown)
+            column.maximum = MaxAbs(samples.At(column.first), column.last - column.first);
+        (*maxima)[j] = column.maximum;
+    }
+    columnPeaks_.swap(next);
 }
 
 // The inside of each column comes from the group maxima; the rest of it, its

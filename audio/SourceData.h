@@ -120,11 +120,19 @@ class SourceData : public IData {
     void UpdateProgress(double sampleTime);
     void MonoFrom16Bit(const std::uint8_t* buffer, long frames);
     void MonoFromAnyWidth(const std::uint8_t* buffer, long frames);
-    void ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
-                                 std::vector<int>* maxima) const;
+    void ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges, std::vector<int>* maxima);
     void ColumnMaximaFromSummary(const std::vector<std::int64_t>& edges,
                                  std::vector<int>* maxima) const;
     std::int32_t ClampSample(double sample) const;
+    // The columns the last read of raw samples gave, by their stretch of samples:
+    // while the narrator plays, the view moves on by a few columns a tick, and the
+    // others are the same stretches again. Kept for one recording of one length.
+    struct ColumnPeak {
+        std::int64_t first, last;
+        int maximum;
+    };
+    std::vector<ColumnPeak> columnPeaks_, nextColumnPeaks_;
+    std::int32_t columnPeaksLength_ = -1;
     std::vector<std::int16_t> monoBuffer_;  // writer thread only
     // What the streaming thread has taken so far, in frames; it answers for the
     // store's limit before the writer has caught up.

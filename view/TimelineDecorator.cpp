@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 
+#include <algorithm>
+
 #include "TimeAxis.h"
 
 namespace {
@@ -69,10 +71,12 @@ void TimelineDecorator::BuildStrip() {
     stripCached_ = true;
     QPainter painter(&strip_);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    QPen frame(kStripFrame, 1);
-    frame.setCosmetic(true);
-    painter.setPen(frame);
-    painter.drawRect(0, 0, width_ - 1, stripHeight_ - 1);
+    // The frame's four sides as fills: a stroked rectangle goes through the pen's
+    // path code on every tick of the playing cursor.
+    painter.fillRect(0, 0, width_, 1, kStripFrame);
+    painter.fillRect(0, stripHeight_ - 1, width_, 1, kStripFrame);
+    painter.fillRect(0, 0, 1, stripHeight_, kStripFrame);
+    painter.fillRect(width_ - 1, 0, 1, stripHeight_, kStripFrame);
     if (spanSeconds_ > 0.0)
         DrawScale(painter);
     DrawMarks(painter);
@@ -88,25 +92,52 @@ void TimelineDecorator::DrawMarks(QPainter& painter) {
     }
 }
 
+void TimelineDecorator::MeasureLabels() {
+    font_ = LabelFont();
+    const QFontMetrics metrics(font_);
+    labelWidth8_ = metrics.horizontalAdvance(QStringLiteral("00:00:00"));
+    labelWidth11_ = metrics.horizontalAdvance(QStringLiteral("00:00:00,00"));
+    baseline_ = kLabelTop + metrics.ascent();
+    labelAscent_ = QFontMetricsF(font_).ascent();
+    measured_ = true;
+}
+
+// The glyphs of a label the last strip had are taken over; the rest are laid out.
+const QStaticText& TimelineDecorator::LabelGlyphs(const std::wstring& text) {
+    auto kept = std::find_if(labels_.begin(), labels_.end(),
+                             [&](const Label& label) { return label.text == text; });
+    if (kept != labels_.end()) {
+        nextLabels_.push_back(std::move(*kept));
+        labels_.erase(kept);
+    } else {
+        QStaticText glyphs(QString::fromStdWString(text));
+        glyphs.setTextFormat(Qt::PlainText);
+        glyphs.prepare(QTransform(), font_);
+        nextLabels_.push_back({text, std::move(glyphs)});
+    }
+    return nextLabels_.back().glyphs;
+}
+
 void TimelineDecorator::DrawScale(QPainter& painter) {
-    const QFont font = LabelFont();
-    const QFontMetrics metrics(font);
+    if (!measured_)
+        MeasureLabels();
     // The waveform's columns lie inside its frame; the span stretches from the first
     // column to the last.
-    const std::vector<TimeTick> ticks =
-        ComputeTimeTicks(startSeconds_, spanSeconds_, width_, right_ - left_ - 2,
-                         metrics.horizontalAdvance(QStringLiteral("00:00:00")),
-                         metrics.horizontalAdvance(QStringLiteral("00:00:00,00")));
-    painter.setFont(font);
+    const std::vector<TimeTick> ticks = ComputeTimeTicks(
+        startSeconds_, spanSeconds_, width_, right_ - left_ - 2, labelWidth8_, labelWidth11_);
+    painter.setFont(font_);
     painter.setPen(kInk);
-    const int baseline = kLabelTop + metrics.ascent();
-    // Anything beyond the strip is clipped by the image.
+    nextLabels_.clear();
+    // Anything beyond the strip is clipped by the image. A label's glyphs stand
+    // on the baseline: their top-left lies the font's ascent above it.
     for (const TimeTick& tick : ticks) {
         painter.fillRect(tick.x, kTickTop, 1, kMajorTickLength, kInk);
-        painter.drawText(QPoint(tick.labelLeft, baseline), QString::fromStdWString(tick.label));
+        painter.drawStaticText(QPointF(tick.labelLeft, baseline_ - labelAscent_),
+                               LabelGlyphs(tick.label));
         for (int minor : tick.minorTicks)
             painter.fillRect(minor, kTickTop, 1, kMinorTickLength, kInk);
     }
+    labels_.swap(nextLabels_);
 }
 
 QRect TimelineDecorator::StripArea() {

@@ -4,6 +4,8 @@
 // after Reset or a SetTimeRange that changes the range. Labels and ticks follow ComputeTimeTicks.
 #include <QFont>
 #include <QImage>
+#include <QStaticText>
+#include <string>
 #include <vector>
 
 #include "Decorator.h"
@@ -41,10 +43,26 @@ class TimelineDecorator : public Decorator {
     void BuildStrip();
     void DrawScale(QPainter& painter);
     void DrawMarks(QPainter& painter);
+    void MeasureLabels();
+    const QStaticText& LabelGlyphs(const std::wstring& text);
 
     QImage strip_;  // kept and drawn over again, so a new strip allocates nothing
     bool stripCached_ = false;
     double startSeconds_ = 0.0;
     double spanSeconds_ = 0.0;
     std::vector<int> marks_;
+    // The font's measures and the glyphs of the labels on the strip, kept: while
+    // the narrator plays the strip is built on every tick with mostly the same
+    // labels, and laying their text out again would cost more than drawing it.
+    struct Label {
+        std::wstring text;
+        QStaticText glyphs;
+    };
+    QFont font_;
+    bool measured_ = false;
+    int labelWidth8_ = 0;
+    int labelWidth11_ = 0;
+    qreal labelAscent_ = 0.0;
+    int baseline_ = 0;
+    std::vector<Label> labels_, nextLabels_;
 };

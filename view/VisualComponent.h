@@ -48,7 +48,7 @@ class VisualComponent : public IVisualComponent {
   private:
     void MeasureRuns();
     // Rows first .. first + count - 1 of the picture into an image, at a point.
-    void RenderRows(QImage& into, QPoint at, int first, int count);
+    void RenderRows(QImage& into, QPoint at, int first, int count, bool stream);
     void DrawBands(QPainter& painter, const QRect& picture);
 
     int left_;

@@ -16,6 +16,10 @@ bool WaitOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
         cv.wait(lock, ready);
         return true;
     }
+    // A look without a wait: the playing cursor's tick asks so every 10 ms, and
+    // a wait that has already timed out still costs a kernel timer.
+    if (timeout.count() == 0)
+        return ready();
     return cv.wait_for(lock, timeout, ready);
 }
 }  // namespace

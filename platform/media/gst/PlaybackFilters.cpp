@@ -17,6 +17,11 @@ namespace {
 // this far in loses silence there instead of the phrase's first sound.
 constexpr GstClockTime kStartLead = 20 * GST_MSECOND;
 
+// The stretch the output is handed at a time: each one wakes the streaming
+// thread and libpulse's once, and the sink's default of 10 ms is a good part of
+// what the program costs while it plays.
+constexpr gint64 kSegmentMicroseconds = 20000;
+
 double GainOf(long volume) {
     return std::pow(10.0, static_cast<double>(volume) / 2000.0);
 }
@@ -64,7 +69,7 @@ bool AudioRenderer::Build() {
         !AddToBin(sink))
         return false;
     g_object_set(sink.get(), "client-name", "Sayalike", "ts-offset",
-                 static_cast<gint64>(kStartLead), nullptr);
+                 static_cast<gint64>(kStartLead), "latency-time", kSegmentMicroseconds, nullptr);
     if (!gst_element_link_many(convert.get(), tempo.get(), resample.get(), volume.get(), sink.get(),
                                nullptr)) {
         SetLastError(static_cast<std::uint32_t>(E_FAIL), L"Cannot assemble the audio renderer");
