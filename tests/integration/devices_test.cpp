@@ -3,8 +3,10 @@
 // server that stops answering.
 #include <gmock/gmock.h>
 
+#include <fstream>
 #include <regex>
 
+#include "Eventually.h"
 #include "InputData.h"
 #include "LastError.h"
 #include "MessageRecorder.h"
@@ -86,6 +88,11 @@ TEST_F(DevicesTest, HungServerMakesDeviceCallsFailInsteadOfHanging) {
     input.m_CaptureState = CAPTURE_READY;
     // Stopped, its socket still takes connections but nothing answers.
     ::kill(PulseEnvironment::Server()->Pid(), SIGSTOP);
+    ASSERT_TRUE(Eventually([] {  // a signal is asked for, not at once obeyed
+        std::ifstream stat("/proc/" + std::to_string(PulseEnvironment::Server()->Pid()) + "/stat");
+        return std::string(std::istreambuf_iterator<char>(stat), {}).find(") T ") !=
+               std::string::npos;
+    }));
 
     std::vector<std::shared_ptr<IMoniker>> none;
     EXPECT_TRUE(FAILED(ListDevices(&none)));
