@@ -176,16 +176,10 @@ void Presenter::ShowPhraseMarks(int width) {
     std::vector<int> columns;
     const auto& phrases = source.phrases;
     auto phrase = std::ranges::lower_bound(phrases, source.scrollSample, {}, &Phrase::end);
-    for (; phrase != phrases.end(); ++phrase) {
-        for (std::int32_t edge : {phrase->start, phrase->end}) {
-            int column = edge < source.scrollSample ? -1 : SampleToColumn(edge);
-            if (column >= width)
-                break;
-            if (column >= 0)
-                columns.push_back(column);
-        }
-        if (SampleToColumn(phrase->end) >= width)
-            break;
+    for (; phrase != phrases.end() && SampleToColumn(phrase->start) < width; ++phrase) {
+        for (std::int32_t edge : {phrase->start, phrase->end})
+            if (edge >= source.scrollSample && SampleToColumn(edge) < width)
+                columns.push_back(SampleToColumn(edge));
     }
     view->SetPhraseMarks(std::move(columns));
 }

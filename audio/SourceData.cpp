@@ -663,10 +663,6 @@ constexpr int kUnknown = std::numeric_limits<int>::max();
 
 void SourceData::ColumnMaximaFromSamples(const std::vector<std::int64_t>& edges,
                                          std::vector<int>* maxima) {
-    if (columnPeaksLength_ != sampleCount) {
-        columnPeaks_.clear();
-        columnPeaksLength_ = sampleCount;
-    }
     std::vector<ColumnPeak>& next = nextColumnPeaks_;
     next.resize(edges.size() - 1);
     Stretches<std::int16_t> samples;

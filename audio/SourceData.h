@@ -66,6 +66,14 @@ class SourceData : public IData {
     void SetSpeed(int percent) { speed_ = std::clamp(percent, 25, 400); }
     int GetSpeed() const { return speed_; }
 
+    // Finds the phrases of the loaded recording from its peak summary, on the
+    // loading thread once LoadFile has succeeded; false (last error set) when
+    // the summary could not be read, and then there are none.
+    bool FindPhrases();
+    // The index of the phrase that holds `sample`; -1 for none.
+    int PhraseAt(std::int32_t sample) const;
+    std::vector<Phrase> phrases;  // in order, apart from each other
+
     static constexpr double kDefaultZoom = 0.005;
     static constexpr double kMaxZoom = 0.5;
     static constexpr double kMinZoom = 0.0001;
@@ -126,13 +134,12 @@ class SourceData : public IData {
     std::int32_t ClampSample(double sample) const;
     // The columns the last read of raw samples gave, by their stretch of samples:
     // while the narrator plays, the view moves on by a few columns a tick, and the
-    // others are the same stretches again. Kept for one recording of one length.
+    // others are the same stretches again. Kept for one recording.
     struct ColumnPeak {
         std::int64_t first, last;
         int maximum;
     };
     std::vector<ColumnPeak> columnPeaks_, nextColumnPeaks_;
-    std::int32_t columnPeaksLength_ = -1;
     std::vector<std::int16_t> monoBuffer_;  // writer thread only
     // What the streaming thread has taken so far, in frames; it answers for the
     // store's limit before the writer has caught up.
@@ -154,14 +161,4 @@ class SourceData : public IData {
     void Zoom(int viewWidth, bool aroundCursor, bool in);
     double Rate() const { return speed_ / 100.0; }
     int speed_ = 100;
-
-  public:
-    // Finds the phrases of the loaded recording from its peak summary, on the
-    // loading thread once LoadFile has succeeded; false (last error set) when
-    // the summary could not be read, and then there are none.
-    bool FindPhrases();
-    // The index of the phrase that holds `sample`; -1 for none.
-    int PhraseAt(std::int32_t sample) const;
-
-    std::vector<Phrase> phrases;  // in order, apart from each other
 };

@@ -101,9 +101,8 @@ QComboBox* MakeCombo(QWidget* parent, const char* objectName, const char* label,
 // item, so the closed box says what it chooses.
 QComboBox* MakeChoiceCombo(QWidget* parent, const char* objectName, const char* label,
                            std::initializer_list<std::pair<int, const char*>> choices) {
-    auto* combo = new QComboBox(parent);
-    Name(combo, objectName, QLatin1String(label));
-    combo->setToolTip(QLatin1String(label));
+    QComboBox* combo = MakeCombo(parent, objectName, label, 0);
+    combo->show();  // a choice is always there, unlike a device list
     for (const auto& [value, text] : choices)
         combo->addItem(QLatin1String(label) + QStringLiteral(": ") + QLatin1String(text), value);
     combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);

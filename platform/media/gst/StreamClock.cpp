@@ -10,10 +10,6 @@ namespace {
 // belongs to another span (an answer given before a seek took effect).
 constexpr GstClockTime kStopSlack = 5 * GST_MSECOND;
 
-std::int64_t ToUnits(GstClockTime nanoseconds) {
-    return static_cast<std::int64_t>(nanoseconds / 100);
-}
-
 }  // namespace
 
 StreamClock::StreamClock(ElementHandle sink, GstClockTime lead)
@@ -28,8 +24,6 @@ std::int64_t StreamClock::FreeTime(TimePoint now) const {
 }
 
 std::int64_t StreamClock::HeardSinceStart(GstClockTime position) const {
-    if (rate_ == 1.0)
-        return ToUnits(position - segmentStart_);
     return static_cast<std::int64_t>(static_cast<double>(position - segmentStart_) / rate_ / 100.0);
 }
 
@@ -59,8 +53,7 @@ void StreamClock::Refresh() {
 
 void StreamClock::Accept(GstClockTime sinkPosition, std::uint64_t generation) {
     std::lock_guard lock(mutex_);
-    auto lead =
-        rate_ == 1.0 ? lead_ : static_cast<GstClockTime>(static_cast<double>(lead_) * rate_);
+    const auto lead = static_cast<GstClockTime>(static_cast<double>(lead_) * rate_);
     if (generation != generation_ || mode_ != Mode::Following || sinkPosition < lead)
         return;
     if (GST_CLOCK_TIME_IS_VALID(stop_) && sinkPosition > stop_ + kStopSlack)
