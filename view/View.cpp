@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
+#include <QHoverEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
@@ -16,6 +17,7 @@
 #include <QStyleOptionSlider>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -137,14 +139,37 @@ class ThumbScrollBar : public QScrollBar {
     explicit ThumbScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
 
   protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::HoverEnter || event->type() == QEvent::HoverMove)
+            hover_ = static_cast<QHoverEvent*>(event)->position().toPoint();
+        else if (event->type() == QEvent::HoverLeave)
+            hover_.reset();
+        return QScrollBar::event(event);
+    }
     void sliderChange(SliderChange change) override {
         if (change == SliderValueChange && Look() == shown_)
             return;
         QScrollBar::sliderChange(change);
     }
-    void paintEvent(QPaintEvent* event) override {
+    // As QScrollBar paints itself, but with a clip of the painter's own: without
+    // one, the raster engine hands the style's many short strokes to Qt's thread
+    // pool and waits for it (a hundred thread switches a paint of a wide bar);
+    // with one, it fills them on this thread. The pixels are the same.
+    void paintEvent(QPaintEvent*) override {
         shown_ = Look();
-        QScrollBar::paintEvent(event);
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        if (const QStyle::SubControl pressed = Pressed(); pressed != QStyle::SC_None) {
+            option.activeSubControls = pressed;
+            option.state |= QStyle::State_Sunken;
+        } else if (hover_) {
+            option.activeSubControls =
+                style()->hitTestComplexControl(QStyle::CC_ScrollBar, &option, *hover_, this);
+        }
+        QPainter painter(this);
+        painter.setClipRect(rect());
+        style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
     }
 
   private:
@@ -156,8 +181,26 @@ class ThumbScrollBar : public QScrollBar {
                                         this),
                 value() == minimum(), value() == maximum()};
     }
+    // The part held down: the thumb, or an arrow or page while it repeats.
+    QStyle::SubControl Pressed() const {
+        if (isSliderDown())
+            return QStyle::SC_ScrollBarSlider;
+        switch (repeatAction()) {
+            case SliderSingleStepAdd:
+                return QStyle::SC_ScrollBarAddLine;
+            case SliderSingleStepSub:
+                return QStyle::SC_ScrollBarSubLine;
+            case SliderPageStepAdd:
+                return QStyle::SC_ScrollBarAddPage;
+            case SliderPageStepSub:
+                return QStyle::SC_ScrollBarSubPage;
+            default:
+                return QStyle::SC_None;
+        }
+    }
 
     std::tuple<QRect, bool, bool> shown_;
+    std::optional<QPoint> hover_;  // the pointer, while over the bar
 };
 
 // Keeps the selection as it was: adding an entry selects nothing, even in an
@@ -242,6 +285,7 @@ int View::OnCreate(HWND hwnd) {
 }
 
 void View::CreateControls(MainWindow* window) {
+    framePacer_ = std::make_unique<FramePacer>(window, [this] { ShowHeldChanges(); });
     scrollBar_ = new ThumbScrollBar(window);
     Name(scrollBar_, "WaveScrollBar", QStringLiteral("Waveform position"));
     scrollBar_->setGeometry(0, 0, 100, ScrollBarDecorator::kStripHeight);
@@ -386,6 +430,8 @@ void View::DestroyWindow() {
     // The controls, the timer and the progress window are children of the window.
     progressDialog_ = nullptr;
     timer_ = nullptr;
+    framePacer_.reset();
+    heldChanges_ = QRegion();
     scrollBar_ = nullptr;
     separator_ = nullptr;
     recentLabel_ = nullptr;
@@ -422,6 +468,8 @@ void View::LayoutDeviceCombos() {
 void View::OnPaint() {
     if (!mainWindow_ || !mainWindow_->IsPainting())
         return;
+    if (framePacer_)
+        framePacer_->Painted();
     QPainter painter(mainWindow_.get());
     painter.setRenderHint(QPainter::Antialiasing, false);
     // The background only where the waveform and its time axis leave it showing:
@@ -488,10 +536,16 @@ void View::Redraw() {
     // rest of the window repaints itself when it changes. Repainting the whole
     // window with its controls on every tick of the playing cursor would cost
     // many times what the waveform does.
-    mainWindow_->update(timelineComponent_->Area());
+    heldChanges_ += timelineComponent_->Area();
     if (lampsChanged_)
-        mainWindow_->update(topComponent_->LampArea());
+        heldChanges_ += topComponent_->LampArea();
     lampsChanged_ = false;
+    framePacer_->Request();
+}
+
+void View::ShowHeldChanges() {
+    mainWindow_->update(heldChanges_);
+    heldChanges_ = QRegion();
 }
 
 void View::ResetWaveform(bool redraw) {

@@ -8,9 +8,11 @@
 // View). Other threads reach the window only through IWindow::PostMessage on the
 // handle from GetWindowHandle.
 #include <QColor>
+#include <QRegion>
 #include <memory>
 
 #include "ControlTable.h"
+#include "FramePacer.h"
 #include "IView.h"
 #include "OpenFileName.h"
 
@@ -124,11 +126,14 @@ class View : public IView {
     void DestroyWindow();
     void ArmTimer();
     void OnScrollAction(int action);
+    void ShowHeldChanges();
 
     std::unique_ptr<MainWindow> mainWindow_;
     bool created_ = false;       // the controls and the chain exist
     bool lampsChanged_ = false;  // since the last redraw
     QTimer* timer_ = nullptr;
+    std::unique_ptr<FramePacer> framePacer_;
+    QRegion heldChanges_;  // to be repainted at the next frame
     ProgressDialog* progressDialog_ = nullptr;
     QScrollBar* scrollBar_ = nullptr;
     QFrame* separator_ = nullptr;

@@ -407,6 +407,28 @@ TEST_F(ViewTest, ScrollRangeIsTheTotalPlusOneAndOnlyThePresenterMovesTheThumb) {
     bar->setSliderDown(true), bar->setSliderPosition(150), bar->setSliderDown(false);
     EXPECT_EQ(std::tuple(tracked, bar->value(), view.GetScrollPosition()),
               std::tuple(std::vector{150}, 107, 107));
+    // It looks as Qt's own bar does in the same place.
+    QScrollBar plain(Qt::Horizontal, Window());
+    plain.setGeometry(bar->geometry()), plain.setRange(bar->minimum(), bar->maximum());
+    plain.setPageStep(bar->pageStep()), plain.setValue(bar->value());
+    EXPECT_EQ(bar->grab().toImage(), plain.grab().toImage());
+}
+
+// A redraw asked for within a frame of the screen waits for the next one, and is then shown.
+TEST_F(ViewTest, RedrawsAreShownAtMostOnceAFrameAndNoneIsLost) {
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            return paints += event->type() == QEvent::Paint, false;
+        }
+    } counter;
+    Window()->installEventFilter(&counter);
+    QElapsedTimer asking;
+    for (asking.start(); asking.elapsed() < 200;)
+        view.Redraw(), QApplication::processEvents();
+    const int shown = counter.paints;
+    EXPECT_LE(shown, 200 * Window()->screen()->refreshRate() / 1000 + 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > shown; }));
 }
 
 TEST(TimeAxis, FieldsAreTruncatedAndNeighbouringLabelsStandApartAndNeverReadTheSame) {

@@ -1,0 +1,49 @@
+#include "FramePacer.h"
+
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr double kUsualRefreshHz = 60.0;
+}  // namespace
+
+FramePacer::FramePacer(QWidget* window, std::function<void()> show)
+    : window_(window), show_(std::move(show)), holdTimer_(new QTimer(window)) {
+    holdTimer_->setSingleShot(true);
+    holdTimer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(holdTimer_, &QTimer::timeout, window, [this] { Show(); });
+}
+
+void FramePacer::Request() {
+    const std::int64_t frame = FrameNanoseconds();
+    const std::int64_t since = sinceFrame_.isValid() ? sinceFrame_.nsecsElapsed() : frame;
+    if (since >= frame) {
+        holdTimer_->stop();
+        Show();
+    } else if (!holdTimer_->isActive()) {
+        const auto wait = static_cast<int>(std::ceil(static_cast<double>(frame - since) / 1e6));
+        holdTimer_->start(wait);
+    }
+}
+
+void FramePacer::Painted() {
+    sinceFrame_.start();
+}
+
+// The frame counts from the request to repaint: a request that comes before the
+// repaint itself would otherwise be measured from the frame before.
+void FramePacer::Show() {
+    sinceFrame_.start();
+    show_();
+}
+
+std::int64_t FramePacer::FrameNanoseconds() const {
+    const QScreen* screen = window_->screen();
+    double hz = screen ? screen->refreshRate() : 0.0;
+    if (!(hz >= 1.0))
+        hz = kUsualRefreshHz;
+    return static_cast<std::int64_t>(1e9 / hz);
+}

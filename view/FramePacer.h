@@ -1,0 +1,31 @@
+#pragma once
+// Shows the window's changes at most once a refresh of its screen. The playing
+// cursor asks for a redraw on every 10 ms tick, more often than a screen shows a
+// picture (60 times a second on most): a frame drawn between two refreshes is
+// never seen, yet costs as much as one that is. A request that comes sooner than
+// a refresh after the last frame is held until then; the last request is always
+// shown, never dropped.
+#include <QElapsedTimer>
+#include <functional>
+
+class QTimer;
+class QWidget;
+
+class FramePacer {
+  public:
+    // show puts the held changes on the way to the screen (QWidget::update).
+    FramePacer(QWidget* window, std::function<void()> show);
+
+    void Request();
+    // The window has painted a frame.
+    void Painted();
+
+  private:
+    void Show();
+    std::int64_t FrameNanoseconds() const;
+
+    QWidget* window_;
+    std::function<void()> show_;
+    QTimer* holdTimer_;  // a child of the window
+    QElapsedTimer sinceFrame_;
+};
