@@ -10,8 +10,8 @@ namespace {
 constexpr double kUsualRefreshHz = 60.0;
 }  // namespace
 
-FramePacer::FramePacer(QWidget* window, std::function<void()> show)
-    : window_(window), show_(std::move(show)), holdTimer_(new QTimer(window)) {
+FramePacer::FramePacer(QWidget* window, int slackMs, std::function<void()> show)
+    : window_(window), slackMs_(slackMs), show_(std::move(show)), holdTimer_(new QTimer(window)) {
     holdTimer_->setSingleShot(true);
     holdTimer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(holdTimer_, &QTimer::timeout, window, [this] { Show(); });
@@ -25,7 +25,7 @@ void FramePacer::Request() {
         Show();
     } else if (!holdTimer_->isActive()) {
         const auto wait = static_cast<int>(std::ceil(static_cast<double>(frame - since) / 1e6));
-        holdTimer_->start(wait);
+        holdTimer_->start(wait + slackMs_);
     }
 }
 

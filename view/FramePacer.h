@@ -3,8 +3,11 @@
 // cursor asks for a redraw on every 10 ms tick, more often than a screen shows a
 // picture (60 times a second on most): a frame drawn between two refreshes is
 // never seen, yet costs as much as one that is. A request that comes sooner than
-// a refresh after the last frame is held until then; the last request is always
-// shown, never dropped.
+// a refresh after the last frame is held, and goes out with the first request
+// after the frame is due: while the cursor plays, the next tick brings one. When
+// none comes, the held changes are shown at the latest `slack` later; the last
+// request is always shown, never dropped. (Showing them exactly when due would
+// wake the program once more between two ticks, sixty times a second.)
 #include <QElapsedTimer>
 #include <functional>
 
@@ -14,7 +17,7 @@ class QWidget;
 class FramePacer {
   public:
     // show puts the held changes on the way to the screen (QWidget::update).
-    FramePacer(QWidget* window, std::function<void()> show);
+    FramePacer(QWidget* window, int slackMs, std::function<void()> show);
 
     void Request();
     // The window has painted a frame.
@@ -25,6 +28,7 @@ class FramePacer {
     std::int64_t FrameNanoseconds() const;
 
     QWidget* window_;
+    int slackMs_;
     std::function<void()> show_;
     QTimer* holdTimer_;  // a child of the window
     QElapsedTimer sinceFrame_;

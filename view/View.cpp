@@ -285,7 +285,8 @@ int View::OnCreate(HWND hwnd) {
 }
 
 void View::CreateControls(MainWindow* window) {
-    framePacer_ = std::make_unique<FramePacer>(window, [this] { ShowHeldChanges(); });
+    framePacer_ =
+        std::make_unique<FramePacer>(window, kTimerPeriodMs, [this] { ShowHeldChanges(); });
     scrollBar_ = new ThumbScrollBar(window);
     Name(scrollBar_, "WaveScrollBar", QStringLiteral("Waveform position"));
     scrollBar_->setGeometry(0, 0, 100, ScrollBarDecorator::kStripHeight);
