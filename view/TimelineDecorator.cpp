@@ -72,7 +72,7 @@ void TimelineDecorator::BuildStrip() {
     QPainter painter(&strip_);
     painter.setRenderHint(QPainter::Antialiasing, false);
     // The frame's four sides as fills: a stroked rectangle goes through the pen's
-    // path code on every tick of the playing cursor.
+    // path code on every frame of the playing cursor.
     painter.fillRect(0, 0, width_, 1, kStripFrame);
     painter.fillRect(0, stripHeight_ - 1, width_, 1, kStripFrame);
     painter.fillRect(0, 0, 1, stripHeight_, kStripFrame);

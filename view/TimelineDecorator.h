@@ -52,7 +52,7 @@ class TimelineDecorator : public Decorator {
     double spanSeconds_ = 0.0;
     std::vector<int> marks_;
     // The font's measures and the glyphs of the labels on the strip, kept: while
-    // the narrator plays the strip is built on every tick with mostly the same
+    // the narrator plays the strip is built on every frame with mostly the same
     // labels, and laying their text out again would cost more than drawing it.
     struct Label {
         std::wstring text;

@@ -475,7 +475,7 @@ void View::OnPaint() {
     painter.setRenderHint(QPainter::Antialiasing, false);
     // The background only where the waveform and its time axis leave it showing:
     // their pictures cover the rest, and filling under them first would double
-    // the cost of every tick of the playing cursor.
+    // the cost of every frame of the playing cursor.
     QRegion background(mainWindow_->rect());
     if (created_) {
         background -= waveComponent_->PictureArea();
@@ -535,7 +535,7 @@ void View::Redraw() {
     }
     // A redraw shows a new waveform, time axis, cursor, selection or lamp; the
     // rest of the window repaints itself when it changes. Repainting the whole
-    // window with its controls on every tick of the playing cursor would cost
+    // window with its controls on every frame of the playing cursor would cost
     // many times what the waveform does.
     heldChanges_ += timelineComponent_->Area();
     if (lampsChanged_)

@@ -7,7 +7,7 @@
 // the image being painted where it can, or else band by band through a small
 // image that stays in the processor's cache: either costs less than copying a
 // whole cached image, and allocates nothing. The playing cursor paints a new
-// picture on every tick. UI thread only.
+// picture on every frame. UI thread only.
 #include <QImage>
 #include <QRect>
 #include <memory>
