@@ -28,6 +28,9 @@ class IView {
     virtual bool AskOpenFileName(wchar_t* fileName, wchar_t* initialDir, const wchar_t* filter,
                                  int* filterIndex) = 0;
     virtual void Redraw() = 0;
+    // Whether a redraw asked for now would reach the screen at once; one asked for
+    // sooner after the last frame waits for the next refresh of the screen.
+    virtual bool IsFrameDue() const = 0;
     virtual void ResetWaveform(bool redraw) = 0;
     // Takes the columns: count peak half-heights in pixels.
     virtual void SetWaveform(std::unique_ptr<short[]> columns, int count,

@@ -157,6 +157,7 @@ int Presenter::SampleToColumn(int sample) const {
 }
 
 void Presenter::RefreshWaveform(bool redraw) {
+    pictureBehind = false;
     SIZE size;
     view->GetWaveformSize(&size);
     short* peaks = nullptr;
@@ -188,6 +189,17 @@ void Presenter::ScrollTo(int position) {
     view->SetScrollPosition(position);
     source.SetScrollPos(view->GetScrollPosition());
     RefreshWaveform(true);
+}
+
+// While the narrator plays, the waveform is rebuilt on the ticks that bring a
+// frame to the screen: the ticks come more often, and a picture built between
+// two frames would be replaced unseen.
+void Presenter::FollowView(int position) {
+    view->SetScrollPosition(position);
+    source.SetScrollPos(view->GetScrollPosition());
+    pictureBehind = !view->IsFrameDue();
+    if (!pictureBehind)
+        RefreshWaveform(true);
 }
 
 void Presenter::RequestState(int n) {
@@ -711,20 +723,23 @@ void Presenter::FollowFilePlayback() {
     SIZE size;
     view->GetWaveformSize(&size);
     source.CenterCursor(size.cx);
-    ScrollTo(source.GetScrollPos());
+    FollowView(source.GetScrollPos());
 }
 
 // The cursor follows the selection and keeps its screen column; true at the end.
 void Presenter::FollowSelectionPlayback() {
     int keptColumn = source.GetCursorPos() - source.GetScrollPos();
     if (!source.UpdateSelectionPlayback()) {
-        if (state == LISTENING_SAMPLE_STATE)
+        if (state == LISTENING_SAMPLE_STATE) {
             EnterRecordingInputData();
-        else
+        } else {
             EnterComparingInputData();
+            if (pictureBehind)
+                RefreshWaveform(true);
+        }
         return;
     }
-    ScrollTo(source.GetCursorPos() - keptColumn);
+    FollowView(source.GetCursorPos() - keptColumn);
 }
 
 void Presenter::OnTimer() {

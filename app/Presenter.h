@@ -98,6 +98,7 @@ class Presenter : public IPresenter {
     void FinishLoadingIfDone();
     void RefreshRecentFiles();
     void ScrollTo(int position);
+    void FollowView(int position);
     void FillInputPins();
     void Zoom(bool in);
     void ShowLoadedLook();
@@ -127,6 +128,8 @@ class Presenter : public IPresenter {
     // already says to check the microphone.
     int ticksWithoutVoice = 0;
     bool micHintShown = false;
+    // The last tick moved the cursor without rebuilding the waveform.
+    bool pictureBehind = false;
 
     // The loading thread decodes into source and then only reports its outcome;
     // the UI thread's timer sees it, joins the thread and runs the entry action,

@@ -18,15 +18,18 @@ FramePacer::FramePacer(QWidget* window, int slackMs, std::function<void()> show)
 }
 
 void FramePacer::Request() {
-    const std::int64_t frame = FrameNanoseconds();
-    const std::int64_t since = sinceFrame_.isValid() ? sinceFrame_.nsecsElapsed() : frame;
-    if (since >= frame) {
+    const std::int64_t remaining = RemainingNanoseconds();
+    if (remaining <= 0) {
         holdTimer_->stop();
         Show();
     } else if (!holdTimer_->isActive()) {
-        const auto wait = static_cast<int>(std::ceil(static_cast<double>(frame - since) / 1e6));
+        const auto wait = static_cast<int>(std::ceil(static_cast<double>(remaining) / 1e6));
         holdTimer_->start(wait + slackMs_);
     }
+}
+
+bool FramePacer::IsDue() const {
+    return RemainingNanoseconds() <= 0;
 }
 
 void FramePacer::Painted() {
@@ -38,6 +41,11 @@ void FramePacer::Painted() {
 void FramePacer::Show() {
     sinceFrame_.start();
     show_();
+}
+
+// How long before a frame is due: none until the first.
+std::int64_t FramePacer::RemainingNanoseconds() const {
+    return sinceFrame_.isValid() ? FrameNanoseconds() - sinceFrame_.nsecsElapsed() : 0;
 }
 
 std::int64_t FramePacer::FrameNanoseconds() const {

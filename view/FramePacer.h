@@ -20,11 +20,14 @@ class FramePacer {
     FramePacer(QWidget* window, int slackMs, std::function<void()> show);
 
     void Request();
+    // Whether a request now would be shown at once.
+    bool IsDue() const;
     // The window has painted a frame.
     void Painted();
 
   private:
     void Show();
+    std::int64_t RemainingNanoseconds() const;
     std::int64_t FrameNanoseconds() const;
 
     QWidget* window_;

@@ -544,6 +544,10 @@ void View::Redraw() {
     framePacer_->Request();
 }
 
+bool View::IsFrameDue() const {
+    return !framePacer_ || framePacer_->IsDue();
+}
+
 void View::ShowHeldChanges() {
     mainWindow_->update(heldChanges_);
     heldChanges_ = QRegion();

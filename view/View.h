@@ -66,6 +66,7 @@ class View : public IView {
     bool AskOpenFileName(wchar_t* fileName, wchar_t* initialDir, const wchar_t* filter,
                          int* filterIndex) override;
     void Redraw() override;
+    bool IsFrameDue() const override;
     void ResetWaveform(bool redraw) override;
     void SetWaveform(std::unique_ptr<short[]> columns, int count, double visibleStartSeconds,
                      double visibleSpanSeconds) override;

@@ -38,6 +38,8 @@ struct FakeView : IView {
                (openPath.copy(file, 259), std::wcscpy(folder, L"/chosen/folder"), (*filter = 2));
     }
     void Redraw() override {}
+    bool frameDue = true;
+    bool IsFrameDue() const override { return frameDue; }
     void ResetWaveform(bool) override {}
     void SetWaveform(std::unique_ptr<short[]>, int, double, double) override { ++calls["draw"]; }
     void SetScrollRange(int total, int p) override { scrollMax = total + 1, SetScrollPosition(p); }

@@ -180,7 +180,9 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
         FinishLoad();
     };
     auto playing = [&] {
-        Select(100, 100), play(), Tick(4 * kSecond);
+        Select(100, 100), play(), view.frameDue = false, Tick(4 * kSecond);
+        EXPECT_EQ(view.cursorColumn, 100) << "no picture is built between two frames";
+        view.frameDue = true, Tick(0);
         EXPECT_EQ(view.cursorColumn, 150) << "playing keeps the cursor in the middle";
         view.speakerPos = 70, view.micPos = 150;
         presenter->OnSpeakerVolumeChange(), presenter->OnMicVolumeChange();
@@ -209,7 +211,9 @@ TEST_F(PresenterTest, EveryStateAnswersEveryEvent) {
     auto compare = [&] {
         Speak();
         EXPECT_EQ(presenter->Source().cursorSample, 10000) << "the phrase again from its start";
-        Tick();
+        view.frameDue = false, Tick(kSecond / 8), Tick();
+        EXPECT_GE(view.cursorColumn, 150) << "the picture catches up when the phrase ends";
+        view.frameDue = true;
         EXPECT_EQ(media->LastPlayback(Take()).volume, -5000);
     };
     // Opened or picked from the list, the list keeps the most recent first.
