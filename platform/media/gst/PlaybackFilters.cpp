@@ -19,8 +19,9 @@ constexpr GstClockTime kStartLead = 20 * GST_MSECOND;
 
 // The stretch the output is handed at a time: each one wakes the streaming
 // thread and libpulse's once, and the sink's default of 10 ms is a good part of
-// what the program costs while it plays.
-constexpr gint64 kSegmentMicroseconds = 20000;
+// what the program costs while it plays. The first sound still comes as soon
+// as the first stretch is written, and a stop still ends at its sample.
+constexpr gint64 kSegmentMicroseconds = 40000;
 
 double GainOf(long volume) {
     return std::pow(10.0, static_cast<double>(volume) / 2000.0);
