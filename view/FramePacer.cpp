@@ -11,7 +11,11 @@ constexpr double kUsualRefreshHz = 60.0;
 }  // namespace
 
 FramePacer::FramePacer(QWidget* window, int slackMs, std::function<void()> show)
-    : window_(window), slackMs_(slackMs), show_(std::move(show)), holdTimer_(new QTimer(window)) {
+    : window_(window),
+      slackMs_(slackMs),
+      show_(std::move(show)),
+      holdTimer_(new QTimer(window)),
+      frameNanoseconds_(FrameNanoseconds()) {
     holdTimer_->setSingleShot(true);
     holdTimer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(holdTimer_, &QTimer::timeout, window, [this] { Show(); });
@@ -32,8 +36,11 @@ bool FramePacer::IsDue() const {
     return RemainingNanoseconds() <= 0;
 }
 
+// The screen's refresh rate is read once a frame: the window may have moved to
+// another screen, and asking on every tick costs more than the rest of the check.
 void FramePacer::Painted() {
     sinceFrame_.start();
+    frameNanoseconds_ = FrameNanoseconds();
 }
 
 // The frame counts from the request to repaint: a request that comes before the
@@ -45,7 +52,7 @@ void FramePacer::Show() {
 
 // How long before a frame is due: none until the first.
 std::int64_t FramePacer::RemainingNanoseconds() const {
-    return sinceFrame_.isValid() ? FrameNanoseconds() - sinceFrame_.nsecsElapsed() : 0;
+    return sinceFrame_.isValid() ? frameNanoseconds_ - sinceFrame_.nsecsElapsed() : 0;
 }
 
 std::int64_t FramePacer::FrameNanoseconds() const {

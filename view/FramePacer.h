@@ -35,4 +35,5 @@ class FramePacer {
     std::function<void()> show_;
     QTimer* holdTimer_;  // a child of the window
     QElapsedTimer sinceFrame_;
+    std::int64_t frameNanoseconds_;
 };

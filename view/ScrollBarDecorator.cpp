@@ -47,14 +47,22 @@ void ScrollBarDecorator::UpdateScrollInfo(int total, int position) {
     Store(ClampScrollInfo(info));
 }
 
-void ScrollBarDecorator::SetPosition(int position) {
+void ScrollBarDecorator::SetPosition(int position, bool show) {
     ScrollInfo info = info_;
     info.position = position;
-    Store(ClampScrollInfo(info));
+    Store(ClampScrollInfo(info), show);
 }
 
-void ScrollBarDecorator::Store(const ScrollInfo& info) {
+void ScrollBarDecorator::ShowPosition() {
+    if (positionHeld_)
+        Store(info_);
+}
+
+void ScrollBarDecorator::Store(const ScrollInfo& info, bool show) {
     info_ = info;
+    positionHeld_ = !show;
+    if (!show)
+        return;
     const int thumbTravel = info.maximum - std::max(info.page - 1, 0);
     scrollBar_->setRange(info.minimum, std::max(info.minimum, thumbTravel));
     scrollBar_->setPageStep(info.page);

@@ -35,16 +35,19 @@ class ScrollBarDecorator : public Decorator {
     // total: pixel width of the whole waveform; position: scroll offset in pixels.
     // One page is three quarters of the visible width.
     void UpdateScrollInfo(int total, int position);
-    // Moves the position only; it is clamped as the scroll bar would.
-    void SetPosition(int position);
+    // Moves the position only; it is clamped as the scroll bar would. Unless
+    // `show`, the thumb stays where it is until ShowPosition.
+    void SetPosition(int position, bool show = true);
+    void ShowPosition();
 
     int Maximum() const { return info_.maximum; }
     int Page() const { return info_.page; }
     int Position() const { return info_.position; }
 
   private:
-    void Store(const ScrollInfo& info);
+    void Store(const ScrollInfo& info, bool show = true);
 
     QScrollBar* scrollBar_;
     ScrollInfo info_;
+    bool positionHeld_ = false;
 };

@@ -549,6 +549,7 @@ bool View::IsFrameDue() const {
 }
 
 void View::ShowHeldChanges() {
+    scrollComponent_->ShowPosition();
     mainWindow_->update(heldChanges_);
     heldChanges_ = QRegion();
 }
@@ -584,7 +585,10 @@ void View::SetScrollRange(int total, int position) {
 void View::SetScrollPosition(int position) {
     if (!created_)
         return;
-    scrollComponent_->SetPosition(std::clamp(position, 0, std::max(0, GetScrollMaximum())));
+    // Between two frames of the screen the thumb waits for the next, as the
+    // waveform does: the playing cursor scrolls on every tick.
+    scrollComponent_->SetPosition(std::clamp(position, 0, std::max(0, GetScrollMaximum())),
+                                  IsFrameDue());
 }
 
 void View::SetCursorColumn(int column) {
