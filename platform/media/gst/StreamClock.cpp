@@ -46,9 +46,22 @@ void StreamClock::Refresh() {
             return;
         generation = generation_;
     }
-    gint64 position = -1;
-    if (gst_element_query_position(sink_.get(), GST_FORMAT_TIME, &position) && position >= 0)
+    const gint64 position = QueryPosition();
+    if (position >= 0)
         Accept(static_cast<GstClockTime>(position), generation);
+}
+
+// The sink's position, -1 if it has none. The query is made once and asked
+// again: the cursor asks a hundred times a second, and making one allocates.
+gint64 StreamClock::QueryPosition() {
+    std::lock_guard lock(queryMutex_);
+    if (!query_)
+        query_ = QueryHandle::Adopt(gst_query_new_position(GST_FORMAT_TIME));
+    gst_query_set_position(query_.get(), GST_FORMAT_TIME, -1);
+    gint64 position = -1;
+    if (gst_element_query(sink_.get(), query_.get()))
+        gst_query_parse_position(query_.get(), nullptr, &position);
+    return position;
 }
 
 void StreamClock::Accept(GstClockTime sinkPosition, std::uint64_t generation) {

@@ -28,7 +28,7 @@
 //
 // Threads: every operation may be called from any thread, the bus handler on
 // a streaming thread included. The position query runs without the clock's
-// lock held.
+// lock held, one at a time.
 #include <gst/gst.h>
 
 #include <chrono>
@@ -80,6 +80,7 @@ class StreamClock {
     enum class Mode { Held, Following, Free };
 
     void Refresh();
+    gint64 QueryPosition();
     void Accept(GstClockTime sinkPosition, std::uint64_t generation);
     // The time heard while the stream moved from the segment's start to `position`.
     std::int64_t HeardSinceStart(GstClockTime position) const;
@@ -90,6 +91,8 @@ class StreamClock {
 
     ElementHandle sink_;
     GstClockTime lead_;
+    std::mutex queryMutex_;
+    QueryHandle query_;
     std::mutex mutex_;
     Mode mode_ = Mode::Held;
     // Bumped by every change of mode or span, so that a position asked for
