@@ -4,7 +4,6 @@
 // after Reset or a SetTimeRange that changes the range. Labels and ticks follow ComputeTimeTicks.
 #include <QFont>
 #include <QImage>
-#include <QStaticText>
 #include <string>
 #include <vector>
 
@@ -40,23 +39,27 @@ class TimelineDecorator : public Decorator {
     static constexpr int kLabelTop = 3;
 
   private:
+    struct Label;
     void BuildStrip();
-    void DrawScale(QPainter& painter);
-    void DrawMarks(QPainter& painter);
+    void DrawScale();
+    void DrawMarks();
     void MeasureLabels();
-    const QStaticText& LabelGlyphs(const std::wstring& text);
+    const Label& LabelPicture(const std::wstring& text);
+    Label DrawLabel(const std::wstring& text);
 
     QImage strip_;  // kept and drawn over again, so a new strip allocates nothing
     bool stripCached_ = false;
     double startSeconds_ = 0.0;
     double spanSeconds_ = 0.0;
     std::vector<int> marks_;
-    // The font's measures and the glyphs of the labels on the strip, kept: while
-    // the narrator plays the strip is built on every frame with mostly the same
-    // labels, and laying their text out again would cost more than drawing it.
+    // The font's measures and the pictures of the labels on the strip, kept:
+    // while the narrator plays the strip is built on every frame with mostly the
+    // same labels, and laying out and drawing their glyphs again would cost
+    // several times copying them.
     struct Label {
         std::wstring text;
-        QStaticText glyphs;
+        QImage picture;
+        int left;  // the picture's left edge from the label's
     };
     QFont font_;
     bool measured_ = false;
