@@ -587,8 +587,10 @@ void View::SetScrollPosition(int position) {
         return;
     // Between two frames of the screen the thumb waits for the next, as the
     // waveform does: the playing cursor scrolls on every tick.
-    scrollComponent_->SetPosition(std::clamp(position, 0, std::max(0, GetScrollMaximum())),
-                                  IsFrameDue());
+    const bool due = IsFrameDue();
+    scrollComponent_->SetPosition(std::clamp(position, 0, std::max(0, GetScrollMaximum())), due);
+    if (!due)
+        framePacer_->Request();
 }
 
 void View::SetCursorColumn(int column) {

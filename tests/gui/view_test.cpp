@@ -6,6 +6,7 @@
 #include <QtWidgets>
 #include <atomic>
 #include <functional>
+#include <ranges>
 #include <thread>
 
 #include "IPresenter.h"
@@ -344,6 +345,10 @@ TEST_F(ViewTest, ClickedPixelCarriesTheCursorInsideTheFrameAndTheBandShadesTheSe
     std::fill_n(wave.get(), 600, 3);
     view.SetWaveform(std::move(wave), 600, 0.0, 12.5);
     EXPECT_EQ(drawn(), std::pair(std::pair(114, 120), true));
+    int inked = 0;  // columns of the axis with a label's ink
+    for (const QImage axis = Picture(); int x : std::views::iota(31, 670))
+        inked += qGray(axis.pixel(x, 50)) < 60;
+    EXPECT_GT(inked, 40) << "the labels are drawn";
     view.SetPhraseMarks({3});
     EXPECT_EQ(Find(0xffffc828, 34), std::pair(55, 58)) << "a phrase mark rises from the axis' foot";
     const std::array<int, 3> clicks[] = {{30, 59, 0},     {31, 100, 0},    {400, 100, 369},
@@ -429,6 +434,11 @@ TEST_F(ViewTest, RedrawsAreShownAtMostOnceAFrameAndNoneIsLost) {
     const int shown = counter.paints;
     EXPECT_LE(shown, 200 * Window()->screen()->refreshRate() / 1000 + 2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > shown; }));
+    // Just after a frame, the thumb moves with the next one.
+    view.SetScrollRange(1000, 0), view.SetScrollPosition(50);
+    EXPECT_EQ(view.GetScrollPosition(), 50);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Control<QScrollBar>("WaveScrollBar")->value() == 50; }));
 }
 
 TEST(TimeAxis, FieldsAreTruncatedAndNeighbouringLabelsStandApartAndNeverReadTheSame) {
