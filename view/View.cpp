@@ -549,7 +549,8 @@ bool View::IsFrameDue() const {
 }
 
 void View::ShowHeldChanges() {
-    scrollComponent_->ShowPosition();
+    if (scrollComponent_)
+        scrollComponent_->ShowPosition();
     mainWindow_->update(heldChanges_);
     heldChanges_ = QRegion();
 }
