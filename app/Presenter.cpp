@@ -185,19 +185,13 @@ void Presenter::ShowPhraseMarks(int width) {
     view->SetPhraseMarks(std::move(columns));
 }
 
-void Presenter::ScrollTo(int position) {
+// While the narrator plays (`following`), the waveform is rebuilt on the ticks
+// that bring a frame to the screen: the ticks come more often, and a picture
+// built between two frames would be replaced unseen.
+void Presenter::ScrollTo(int position, bool following) {
     view->SetScrollPosition(position);
     source.SetScrollPos(view->GetScrollPosition());
-    RefreshWaveform(true);
-}
-
-// While the narrator plays, the waveform is rebuilt on the ticks that bring a
-// frame to the screen: the ticks come more often, and a picture built between
-// two frames would be replaced unseen.
-void Presenter::FollowView(int position) {
-    view->SetScrollPosition(position);
-    source.SetScrollPos(view->GetScrollPosition());
-    pictureBehind = !view->IsFrameDue();
+    pictureBehind = following && !view->IsFrameDue();
     if (!pictureBehind)
         RefreshWaveform(true);
 }
@@ -723,7 +717,7 @@ void Presenter::FollowFilePlayback() {
     SIZE size;
     view->GetWaveformSize(&size);
     source.CenterCursor(size.cx);
-    FollowView(source.GetScrollPos());
+    ScrollTo(source.GetScrollPos(), true);
 }
 
 // The cursor follows the selection and keeps its screen column; true at the end.
@@ -739,7 +733,7 @@ void Presenter::FollowSelectionPlayback() {
         }
         return;
     }
-    FollowView(source.GetCursorPos() - keptColumn);
+    ScrollTo(source.GetCursorPos() - keptColumn, true);
 }
 
 void Presenter::OnTimer() {

@@ -97,8 +97,7 @@ class Presenter : public IPresenter {
     void LoadSourceFile(const std::wstring& path);
     void FinishLoadingIfDone();
     void RefreshRecentFiles();
-    void ScrollTo(int position);
-    void FollowView(int position);
+    void ScrollTo(int position, bool following = false);
     void FillInputPins();
     void Zoom(bool in);
     void ShowLoadedLook();

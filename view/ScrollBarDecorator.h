@@ -37,7 +37,7 @@ class ScrollBarDecorator : public Decorator {
     void UpdateScrollInfo(int total, int position);
     // Moves the position only; it is clamped as the scroll bar would. Unless
     // `show`, the thumb stays where it is until ShowPosition.
-    void SetPosition(int position, bool show = true);
+    void SetPosition(int position, bool show);
     void ShowPosition();
 
     int Maximum() const { return info_.maximum; }
